@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace clarow {
+
+// The adapter's line: "9600,N,8,1", DTR and RTS asserted, no flow control, text exchanged
+// as 8-bit characters (Latin-1), a receive buffer of 4096 characters.
+inline constexpr int kBaudRate = 9600;
+inline constexpr int kReceiveBufferSize = 4096;
+inline constexpr int kFirstPort = 1;
+inline constexpr int kLastPort = 16;
+
+// One serial port, selected by its port number (1 to 16). Opened and closed inside each
+// exchange with the adapter; never left open between exchanges.
+class SerialPort
+{
+public:
+    virtual ~SerialPort() = default;
+
+    virtual void setPortNumber(int number) = 0;
+    [[nodiscard]] virtual int portNumber() const = 0;
+
+    // Opens the selected port with the adapter's line settings, DTR and RTS on.
+    // False when the port is absent or in use.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    [[nodiscard]] virtual bool isOpen() const = 0;
+
+    // Drops every character received and not yet read.
+    virtual void discard() = 0;
+    // How many received characters wait to be read.
+    [[nodiscard]] virtual int bytesWaiting() = 0;
+    // Reads every waiting character, as Latin-1 text.
+    virtual QString readAll() = 0;
+    // Writes the bare characters of a command, as Latin-1 text.
+    virtual bool write(const QString &text) = 0;
+};
+
+// The device that port number N stands for: on Windows COMN; elsewhere the path in
+// environment variable VARNEX_PORT_N when it is set, else /dev/ttyUSB{N-1}.
+[[nodiscard]] QString PortDeviceName(int number);
+
+// The real port, on QSerialPort.
+[[nodiscard]] std::unique_ptr<SerialPort> MakeSerialPort();
+
+// True when the port can be opened and closed again. Leaves the port closed.
+bool TestPort(SerialPort &port, int number);
+
+} // namespace clarow

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+namespace clarow {
+
+// Rounds to the nearest whole number, halves to the even neighbour (45.5 → 46, 44.5 → 44).
+[[nodiscard]] double RoundHalfEven(double v);
+
+// The leading number of a text: leading blanks skipped, "&H" introduces hexadecimal digits,
+// a text that does not begin with a number gives 0.
+[[nodiscard]] double LeadingNumber(const QString &text);
+
+// True when the whole text (blanks around it allowed) is a number: "12", "-5.25", "1e3",
+// "&H1F".
+[[nodiscard]] bool IsNumeric(const QString &text);
+
+// Serial day number of t in its shortest plain decimal form of up to 15 significant digits,
+// "." as the decimal mark, cut to 12 characters; midnight gives the bare day number.
+[[nodiscard]] QString DateNumberText(const QDateTime &t);
+
+// The value rounded (halves to even) when it is numeric and not empty, else the default.
+[[nodiscard]] double NumOr(const QVariant &value, double fallback);
+
+// Decimal text with "." as the mark to a single, whatever the regional settings; a text
+// that is not numeric gives 0.
+[[nodiscard]] float TextToSingle(const QString &text);
+
+// A field taken as a whole number: numeric text rounded, halves to even. Throws
+// ClarowError (type mismatch) when the text is not a number, (overflow) when it does not
+// fit in 16 bits.
+[[nodiscard]] qint16 WholeNumber16(const QString &text);
+
+// The shortest text that reads back as the same float ("22.05", never "22.049999237").
+[[nodiscard]] QString SingleText(float v);
+
+} // namespace clarow

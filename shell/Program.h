@@ -1,0 +1,39 @@
+#pragma once
+
+#include "shell/Settings.h"
+
+#include <QDateTime>
+#include <QString>
+
+namespace clarow {
+
+class SerialPort;
+
+// The values that live for the whole run of the program.
+struct Program
+{
+    Settings settings;
+    QString selectedSensor;   // sensor picked in the status grid, as the views see it
+    int lastViewChoice = 0;   // 0 graph, 1 sensor options, 2 data log
+    bool adapterOK = false;   // an adapter with suitable firmware was found or upgraded
+    bool upgrading = false;   // a firmware transfer runs; windows refuse to close
+    bool optionsOpen = false; // the Options dialog is loaded
+    QDateTime scanSlot;       // start of the current logging slot; invalid until the first tick
+    QDateTime nextScan;       // the next reading at or after this time goes to the history
+    int errorContext = 0;     // where the start-up was when it failed
+    double twipsPerPixelX = 15.0;
+    double twipsPerPixelY = 15.0;
+    SerialPort *port = nullptr; // the one serial port, owned by the main window
+};
+
+Program &program();
+// Back to the values of a fresh start (tests).
+void resetProgram();
+
+// The program folder: $CLAROW_HOME when set, else the folder of the executable. It holds
+// clarowdata.mdb, the daily .log files and ClarowManual.pdf.
+[[nodiscard]] QString ProgramFolder();
+// The database file in the program folder.
+[[nodiscard]] QString DatabasePath();
+
+} // namespace clarow

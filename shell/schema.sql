@@ -1,0 +1,41 @@
+-- The empty clarowdata.mdb that the build and the install place beside clarow.
+-- Yes/no columns hold 1 (true) and 0 (false); times are REAL serial day numbers
+-- (days since 1899-12-30, the time of day as the fraction).
+PRAGMA journal_mode = WAL;
+PRAGMA user_version = 1;
+
+CREATE TABLE Sensors (
+    SensorID     TEXT PRIMARY KEY,
+    Location     TEXT,
+    Channel2Name TEXT,
+    cTmp         REAL,
+    cCh2         REAL,
+    aTempLo      REAL,
+    aTempHi      REAL,
+    aCh2Lo       REAL,
+    aCh2Hi       REAL,
+    LastR        REAL,
+    InAlarm      INTEGER DEFAULT 0,
+    AlType       INTEGER DEFAULT 0,
+    Connected    INTEGER,
+    ConcAlarms   INTEGER DEFAULT 0,
+    MailSent     INTEGER DEFAULT 0,
+    wStatus      TINYINT NULL,
+    aWtDr        TINYINT NULL
+);
+
+CREATE TABLE LogTbl (
+    SensorID TEXT,
+    lTime    REAL,
+    lTemp    REAL,
+    lCh2     REAL,
+    lWtr     TINYINT NULL
+);
+CREATE INDEX LogTbl_Sensor_Time ON LogTbl (SensorID, lTime);
+
+-- Read by the check step of a compaction; its content is not used.
+CREATE TABLE Options (
+    Name  TEXT PRIMARY KEY,
+    Value TEXT
+);
+INSERT INTO Options (Name, Value) VALUES ('SchemaVersion', '1');
