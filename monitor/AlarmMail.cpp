@@ -1,0 +1,8 @@
+#include "monitor/AlarmMail.h"
+
+namespace clarow {
+
+void CheckAlarms() {}
+void TestMail() {}
+
+} // namespace clarow

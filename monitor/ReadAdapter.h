@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+
+namespace clarow {
+
+class SerialPort;
+
+// Where an exchange reports its progress ("Scanning", "Reading successful", ...).
+using StatusSink = std::function<void(const QString &)>;
+
+// The reading exchange: opens the port, sends "D", collects the reply until "EOD", an error
+// reply or a time-out, retries a failed port or error reply up to three attempts, and closes
+// the port. Leaves the raw reply (complete, partial or empty) in rxBuffer. Returns the time
+// of a complete reading (also stored in lastGoodRead), or the zero date-time. Never throws.
+QDateTime ReadAdapter(SerialPort &port, int portNumber, bool logComms, QString &rxBuffer,
+                      QDateTime &lastGoodRead, const StatusSink &status);
+
+} // namespace clarow
