@@ -1,9 +1,321 @@
 #include "link/SerialPort.h"
 
+#include "link/Clock.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPort>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 namespace clarow {
 
-QString PortDeviceName(int number) { return QStringLiteral("/dev/ttyUSB%1").arg(number - 1); }
-std::unique_ptr<SerialPort> MakeSerialPort() { return nullptr; }
-bool TestPort(SerialPort &, int) { return false; }
+QString PortDeviceName(int number)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(number);
+#else
+    const QByteArray variable = "VARNEX_PORT_" + QByteArray::number(number);
+    if (qEnvironmentVariableIsSet(variable.constData()))
+        return qEnvironmentVariable(variable.constData());
+    return QStringLiteral("/dev/ttyUSB%1").arg(number - 1);
+#endif
+}
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// The folders where serial programs leave their "LCK.." files, in the order they are looked
+// for.
+const QStringList &lockFolders()
+{
+    static const QStringList folders = {
+        QStringLiteral("/var/lock"),     QStringLiteral("/etc/locks"),
+        QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
+        QStringLiteral("/tmp"),          QStringLiteral("/var/tmp"),
+        QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
+        QDir::tempPath()};
+    return folders;
+}
+
+// True when a lock file of the device names a process that is still running: then another
+// program really uses the port. A lock file that cannot be read or names a dead process
+// says nothing.
+bool lockedByLiveProcess(const QString &device)
+{
+    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const QString &folder : lockFolders()) {
+        QFile lock(folder + QStringLiteral("/LCK..") + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray content = lock.read(64);
+        bool ok = false;
+        const qint64 pid = content.split('\n').value(0).trimmed().toLongLong(&ok);
+        if (!ok || pid <= 0 || pid == ::getpid())
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+            return true;
+    }
+    return false;
+}
+#endif
+
+// The real port. QSerialPort does the work; when it refuses a device only because the lock
+// file beside it cannot be written (a stale lock of another user, a read-only lock folder),
+// the device is opened directly instead, so that such a file does not keep the adapter away.
+class QtSerialPort final : public SerialPort
+{
+public:
+    ~QtSerialPort() override { close(); }
+
+    void setPortNumber(int number) override { m_number = number; }
+    [[nodiscard]] int portNumber() const override { return m_number; }
+
+    bool open() override
+    {
+        if (isOpen())
+            return true;
+        const QString device = PortDeviceName(m_number);
+        if (device.isEmpty())
+            return false;
+#ifdef Q_OS_UNIX
+        // A named device that is not there is an absent port; never fall back to another.
+        if (!QFileInfo::exists(device))
+            return false;
+#endif
+        m_port.setPortName(device);
+        m_port.setBaudRate(kBaudRate);
+        m_port.setDataBits(QSerialPort::Data8);
+        m_port.setParity(QSerialPort::NoParity);
+        m_port.setStopBits(QSerialPort::OneStop);
+        m_port.setFlowControl(QSerialPort::NoFlowControl);
+        m_port.setReadBufferSize(kReceiveBufferSize);
+        if (m_port.open(QIODevice::ReadWrite)) {
+            // A pseudo-terminal has no modem lines; failing to raise them is harmless.
+            m_port.setDataTerminalReady(true);
+            m_port.setRequestToSend(true);
+            m_port.clearError();
+            return true;
+        }
+#ifdef Q_OS_UNIX
+        if (m_port.error() == QSerialPort::PermissionError && !lockedByLiveProcess(device))
+            return openDirect(device);
+#endif
+        return false;
+    }
+
+    void close() override
+    {
+        if (m_port.isOpen())
+            m_port.close();
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0) {
+            ::ioctl(m_fd, TIOCNXCL);
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        m_received.clear();
+#endif
+    }
+
+    [[nodiscard]] bool isOpen() const override
+    {
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0)
+            return true;
+#endif
+        return m_port.isOpen();
+    }
+
+    void discard() override
+    {
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0) {
+            ::tcflush(m_fd, TCIFLUSH);
+            m_received.clear();
+            return;
+        }
+#endif
+        if (!m_port.isOpen())
+            return;
+        m_port.clear(QSerialPort::Input);
+        m_port.clearError();
+    }
+
+    [[nodiscard]] int bytesWaiting() override
+    {
+        if (!isOpen())
+            return 0;
+        pull();
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0)
+            return static_cast<int>(m_received.size());
+#endif
+        return static_cast<int>(m_port.bytesAvailable());
+    }
+
+    QString readAll() override
+    {
+        if (!isOpen())
+            return {};
+        pull();
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0) {
+            const QByteArray bytes = m_received;
+            m_received.clear();
+            return QString::fromLatin1(bytes);
+        }
+#endif
+        return QString::fromLatin1(m_port.readAll());
+    }
+
+    bool write(const QString &text) override
+    {
+        if (!isOpen())
+            return false;
+        const QByteArray bytes = text.toLatin1();
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0)
+            return writeDirect(bytes);
+#endif
+        if (m_port.write(bytes) != bytes.size())
+            return false;
+        // Hand the characters to the device now rather than at the next turn of the event
+        // loop, so that a command leaves before the wait for its reply begins.
+        m_port.flush();
+        // Real time, not the program's clock: this waits on the device itself.
+        QElapsedTimer started;
+        started.start();
+        while (m_port.bytesToWrite() > 0 && started.elapsed() < kWriteTimeoutMs) {
+            if (!m_port.waitForBytesWritten(kWriteTimeoutMs))
+                break;
+        }
+        m_port.clearError();
+        return m_port.bytesToWrite() == 0;
+    }
+
+private:
+    static constexpr int kWriteTimeoutMs = 2000;
+
+    // Takes what the device has received into the port's buffer, whether or not an event
+    // loop has run since it arrived.
+    void pull()
+    {
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0) {
+            char chunk[512];
+            while (m_received.size() < kReceiveBufferSize) {
+                const qsizetype room = kReceiveBufferSize - m_received.size();
+                const ssize_t n = ::read(m_fd, chunk, std::min<qsizetype>(room, sizeof chunk));
+                if (n <= 0)
+                    break;
+                m_received.append(chunk, n);
+            }
+            return;
+        }
+#endif
+        for (int i = 0; i < 16 && m_port.bytesAvailable() < kReceiveBufferSize; ++i) {
+            const qint64 before = m_port.bytesAvailable();
+            m_port.waitForReadyRead(0);
+            if (m_port.bytesAvailable() == before)
+                break;
+        }
+        m_port.clearError();
+    }
+
+#ifdef Q_OS_UNIX
+    bool openDirect(const QString &device)
+    {
+        const int fd = ::open(QFile::encodeName(device).constData(),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        termios tio {};
+        if (::tcgetattr(fd, &tio) != 0) {
+            ::close(fd);
+            return false;
+        }
+        ::cfmakeraw(&tio);
+        tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+        tio.c_cflag |= CS8 | CLOCAL | CREAD;
+        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        ::cfsetispeed(&tio, B9600);
+        ::cfsetospeed(&tio, B9600);
+        if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+            ::close(fd);
+            return false;
+        }
+        // Same as QSerialPort: keep other programs off the line while it is ours.
+        ::ioctl(fd, TIOCEXCL);
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        ::ioctl(fd, TIOCMBIS, &lines); // fails on a pseudo-terminal; harmless
+        m_fd = fd;
+        m_received.clear();
+        return true;
+    }
+
+    bool writeDirect(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        QElapsedTimer started;
+        started.start();
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + done,
+                                      static_cast<size_t>(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            if (started.elapsed() > kWriteTimeoutMs)
+                return false;
+            pollfd p {m_fd, POLLOUT, 0};
+            ::poll(&p, 1, 50);
+        }
+        return true;
+    }
+
+    int m_fd = -1;
+    QByteArray m_received;
+#endif
+
+    QSerialPort m_port;
+    int m_number = kFirstPort;
+};
+
+} // namespace
+
+std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<QtSerialPort>(); }
+
+bool TestPort(SerialPort &port, int number)
+{
+    if (port.isOpen())
+        port.close();
+    Pause(0);
+    port.setPortNumber(number);
+    Pause(0);
+    if (!port.isOpen()) {
+        if (!port.open())
+            return false;
+    }
+    Pause(0);
+    if (port.isOpen())
+        port.close();
+    return !port.isOpen();
+}
 
 } // namespace clarow

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
+#include <QVariantList>
+
+#include <functional>
 
 namespace clarow {
 
@@ -14,17 +18,30 @@ inline constexpr const char *kConnectionName = "clarow";
 
 // Opens the connection to clarowdata.mdb in the program folder and adds the columns an
 // older file lacks; empty DefaultSensorLoc / LocationName become "Unknown" / "Unknown
-// Location" for this run. Throws ClarowError when the file is missing or cannot be opened.
+// Location" for this run. Throws ClarowError when the file is missing or cannot be opened;
+// a missing file is never created.
 void OpenDatabase();
+
+// Opens a connection of its own, under the given name, to the database file at path (the
+// program's database when empty), with the settings of the shared one; the file is never
+// created. Throws ClarowError on failure. The caller closes it and removes it with
+// QSqlDatabase::removeDatabase(name).
+[[nodiscard]] QSqlDatabase OpenPrivateConnection(const QString &name, const QString &path = {});
+
+// Runs one statement on the shared connection (or on db) with the values bound to its
+// placeholders in order. Throws ClarowError(kErrDatabase, the engine's text) on failure.
+QSqlQuery Exec(const QString &sql, const QVariantList &binds = {});
+QSqlQuery Exec(const QSqlDatabase &db, const QString &sql, const QVariantList &binds = {});
 
 // Adds a column when a select of it fails. True when the column exists afterwards.
 bool EnsureColumn(const QString &table, const QString &column, const QString &type);
 
 // Close-down: saves the window positions, closes the serial port, resets the alarm and mail
-// state of every sensor, closes the connection.
+// state of every sensor, closes the connection. Never throws: the connection is closed even
+// when a step before fails.
 void CloseAll();
 
-// Closes the connection without the close-down steps (used when rebuilding it).
+// Closes the connection without the close-down steps (used when rebuilding it). Never throws.
 void CloseConnection();
 
 // Compacts the database file into a copy and puts the copy in its place, so that no failure
@@ -32,3 +49,11 @@ void CloseConnection();
 bool CompactDB(const QString &path, const QString &checkTable, const QString &password);
 
 } // namespace clarow
+
+namespace clarow::testhooks {
+// Called with the number of each step of CompactDB before it runs (1 close-down, 2 backup
+// name, 3 stale backup, 4 compaction into the backup, 5 check of the copy, 6 reopen and
+// check of the database, 7 close-down, 8 copy put in place, 9 backup removed). A test makes
+// a step fail by throwing from it.
+extern std::function<void(int step)> compactStep;
+} // namespace clarow::testhooks

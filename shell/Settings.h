@@ -65,6 +65,8 @@ struct Settings
     qint32 RpTop = 0;
     qint32 GrWidth = 0;
     qint32 GrHeight = 0;
+
+    friend bool operator==(const Settings &, const Settings &) = default;
 };
 
 // Reads every key into program().settings, in the store's key order. A value that does not

@@ -1,0 +1,292 @@
+// The reading exchange in virtual time, against a scripted port.
+#include "monitor/ReadAdapter.h"
+
+#include "tests/support/ScriptedSerialPort.h"
+#include "tests/support/TestHome.h"
+#include "link/Clock.h"
+#include "link/VirtualClock.h"
+#include "shell/DiagnosticLog.h"
+
+#include <gtest/gtest.h>
+
+using namespace clarow;
+using namespace clarow::test;
+
+namespace {
+
+const QString kLine1 = QStringLiteral("10A1B2C3D4E5F607,21.5,70.7\r\n");
+const QString kLine2 = QStringLiteral("26A1B2C3D4E5F607 19,22.25,72.05,45\r\n");
+const QString kEod = QStringLiteral("EOD\r\n");
+
+struct Status
+{
+    QString text;
+    qint64 atMs;
+};
+
+class ReadAdapterTest : public ::testing::Test
+{
+protected:
+    explicit ReadAdapterTest(QDateTime start = QDateTime(QDate(2026, 3, 2), QTime(12, 0)))
+        : m_clock(std::move(start)), m_use(m_clock)
+    {
+    }
+
+    QDateTime read(bool logComms = false)
+    {
+        return ReadAdapter(port, 1, logComms, rxBuffer, lastGoodRead,
+                           [this](const QString &t) { statuses.append({t, m_clock.elapsedMs()}); });
+    }
+
+    // The time each "D" was written.
+    void recordCommands()
+    {
+        port.setResponder([this](int, const QString &text) {
+            if (text != QLatin1String("D"))
+                return Reply {};
+            commandTimes.append(m_clock.elapsedMs());
+            Reply r = replies.isEmpty() ? Reply {} : replies.takeFirst();
+            return r;
+        });
+    }
+
+    [[nodiscard]] QStringList texts() const
+    {
+        QStringList l;
+        for (const Status &s : statuses)
+            l.append(s.text);
+        return l;
+    }
+
+    VirtualClock m_clock;
+    ScopedClock m_use;
+    ScriptedSerialPort port;
+    QString rxBuffer = QStringLiteral("left over from the last scan");
+    QDateTime lastGoodRead;
+    QList<Status> statuses;
+    QList<qint64> commandTimes;
+    QList<Reply> replies;
+};
+
+} // namespace
+
+TEST_F(ReadAdapterTest, CompleteReply_ReturnsTimeOfReceptionAndKeepsReply)
+{
+    TestHome home;
+    port.setReply({{200, kLine1}, {400, kLine2}, {450, kEod}});
+    const QDateTime before = Now();
+
+    const QDateTime result = read(true);
+
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Reading successful")});
+    EXPECT_EQ(rxBuffer, kLine1 + kLine2 + kEod);
+    EXPECT_FALSE(IsZeroDate(result));
+    EXPECT_EQ(result, lastGoodRead);
+    EXPECT_EQ(result.time().msec(), 0);
+    EXPECT_GE(result, before.addMSecs(-999));
+    EXPECT_LE(result, Now());
+    EXPECT_EQ(port.written(), QStringList {QStringLiteral("D")});
+    EXPECT_FALSE(port.isOpen());
+    // The raw reply goes to the diagnostic log when communications are logged.
+    EXPECT_TRUE(home.readFile(LogFileName(Now())).contains(QStringLiteral("10A1B2C3D4E5F607,21.5,70.7")));
+}
+
+TEST_F(ReadAdapterTest, EodAfterTwentyOneCharacters_IsAcceptedWithoutLogging)
+{
+    TestHome home;
+    // 21 characters before "EOD": it starts at position 22.
+    port.setReply({{100, QStringLiteral("10A1B2C3D4E5F607,1.0\r")}, {150, QStringLiteral("EOD")}});
+
+    const QDateTime result = read(false);
+
+    EXPECT_FALSE(IsZeroDate(result));
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Reading successful")});
+    EXPECT_TRUE(home.readFile(LogFileName(Now())).isEmpty());
+}
+
+TEST_F(ReadAdapterTest, EodWithinFirstTwentyCharacters_IsNeverAcceptedAndTimesOutASecondLater)
+{
+    recordCommands();
+    // "EOD" alone, then more text that makes the buffer long: the early "EOD" still does not
+    // count.
+    replies = {{{100, kEod}, {600, QStringLiteral("                        \r\n")}}};
+    lastGoodRead = QDateTime(QDate(2026, 3, 1), QTime(8, 0));
+
+    const QDateTime result = read();
+
+    EXPECT_TRUE(IsZeroDate(result));
+    EXPECT_EQ(lastGoodRead, QDateTime(QDate(2026, 3, 1), QTime(8, 0)));
+    ASSERT_EQ(texts(), QStringList {QStringLiteral("Scan timed out.")});
+    ASSERT_EQ(commandTimes.size(), 1);
+    const qint64 lastArrival = commandTimes[0] + 600;
+    EXPECT_GE(statuses[0].atMs, lastArrival + 1000);
+    EXPECT_LE(statuses[0].atMs, lastArrival + 1000 + 2 * 50);
+    EXPECT_EQ(rxBuffer, kEod + QStringLiteral("                        \r\n"));
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST_F(ReadAdapterTest, Silence_TimesOutAfterThreeSecondsWithoutRetry)
+{
+    recordCommands();
+
+    EXPECT_TRUE(IsZeroDate(read()));
+
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Scan timed out.")});
+    EXPECT_EQ(port.written().size(), 1);
+    EXPECT_GE(statuses[0].atMs, commandTimes[0] + 3000);
+    EXPECT_LE(statuses[0].atMs, commandTimes[0] + 3000 + 2 * 50);
+    EXPECT_TRUE(rxBuffer.isEmpty());
+}
+
+TEST_F(ReadAdapterTest, NoSensorsReply_EndsAtOnceWithoutRetry)
+{
+    recordCommands();
+    replies = {{{120, QStringLiteral("?01\r\n")}}};
+
+    EXPECT_TRUE(IsZeroDate(read()));
+
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("No sensors connected")});
+    EXPECT_EQ(port.written(), QStringList {QStringLiteral("D")});
+    EXPECT_TRUE(rxBuffer.isEmpty());
+    EXPECT_LE(statuses[0].atMs, commandTimes[0] + 120 + 50);
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST_F(ReadAdapterTest, ErrorMarkAfterSensorLines_RetriesTwiceWithFreshBufferThenFails)
+{
+    recordCommands();
+    for (int i = 0; i < 3; ++i)
+        replies.append({{100, kLine1}, {200, QStringLiteral("attempt %1 ?\r\n").arg(i + 1)}});
+
+    EXPECT_TRUE(IsZeroDate(read()));
+
+    EXPECT_EQ(texts(), (QStringList {QStringLiteral("Scan failed, retrying."),
+                                     QStringLiteral("Scan failed, retrying."),
+                                     QStringLiteral("Scan failed.")}));
+    EXPECT_EQ(port.written().size(), 3);
+    // The last attempt's partial reply is what is left, not the three together.
+    EXPECT_EQ(rxBuffer, kLine1 + QStringLiteral("attempt 3 ?\r\n"));
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST_F(ReadAdapterTest, LongErrorReplyHoldingNoSensorsMark_IsAnErrorNotAnEmptyBus)
+{
+    port.setReply({{100, kLine1 + QStringLiteral("?01\r\n")}});
+
+    EXPECT_TRUE(IsZeroDate(read()));
+
+    EXPECT_EQ(texts().last(), QStringLiteral("Scan failed."));
+    EXPECT_EQ(port.written().size(), 3);
+}
+
+TEST_F(ReadAdapterTest, ErrorOnFirstAttemptThenGoodReply_Succeeds)
+{
+    port.queueReply({{100, QStringLiteral("?\r\n")}});
+    port.setReply({{100, kLine1}, {200, kEod}});
+
+    EXPECT_FALSE(IsZeroDate(read()));
+
+    EXPECT_EQ(texts(), (QStringList {QStringLiteral("Scan failed, retrying."),
+                                     QStringLiteral("Reading successful")}));
+    EXPECT_EQ(rxBuffer, kLine1 + kEod);
+}
+
+TEST_F(ReadAdapterTest, DataInGapsUnderOneSecond_KeepsExchangeOpenPastThreeSeconds)
+{
+    recordCommands();
+    Reply slow;
+    for (int i = 0; i < 6; ++i)
+        slow.append({500 + i * 900, kLine1});
+    slow.append({500 + 6 * 900, kEod});
+    replies = {slow};
+
+    const QDateTime result = read();
+
+    EXPECT_FALSE(IsZeroDate(result));
+    ASSERT_EQ(texts(), QStringList {QStringLiteral("Reading successful")});
+    EXPECT_GT(statuses[0].atMs - commandTimes[0], 5000);
+    EXPECT_EQ(rxBuffer.count(kLine1), 6);
+}
+
+TEST_F(ReadAdapterTest, GapLongerThanOneSecond_EndsTheExchange)
+{
+    port.setReply({{500, kLine1}, {1600, kEod}});
+
+    EXPECT_TRUE(IsZeroDate(read()));
+
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Scan timed out.")});
+    EXPECT_EQ(rxBuffer, kLine1);
+}
+
+TEST_F(ReadAdapterTest, PortThatCannotBeOpened_ThreeAttemptsApartThenFailsASecondLater)
+{
+    port.setPresentPorts({2});
+
+    const QDateTime result = read();
+
+    EXPECT_TRUE(IsZeroDate(result));
+    EXPECT_EQ(texts(), (QStringList {QStringLiteral("Scan failed, retrying."),
+                                     QStringLiteral("Scan failed, retrying."),
+                                     QStringLiteral("Scan failed.")}));
+    ASSERT_EQ(port.openAttempts(), 3);
+    EXPECT_EQ(port.portsOpened(), (QList<int> {1, 1, 1}));
+    EXPECT_EQ(port.openTimes()[1] - port.openTimes()[0], 150);
+    EXPECT_EQ(port.openTimes()[2] - port.openTimes()[1], 150);
+    EXPECT_EQ(m_clock.elapsedMs() - statuses.last().atMs, 1000);
+    EXPECT_TRUE(port.written().isEmpty());
+    EXPECT_EQ(rxBuffer, QString());
+}
+
+TEST_F(ReadAdapterTest, PortFailingOnce_IsRetriedAndRead)
+{
+    port.failOpens(1);
+    port.setReply({{100, kLine1}, {200, kEod}});
+
+    EXPECT_FALSE(IsZeroDate(read()));
+
+    EXPECT_EQ(texts(), (QStringList {QStringLiteral("Scan failed, retrying."),
+                                     QStringLiteral("Reading successful")}));
+    EXPECT_EQ(port.opens(), port.closes());
+}
+
+namespace {
+class ReadAdapterAtMidnight : public ReadAdapterTest
+{
+protected:
+    ReadAdapterAtMidnight()
+        : ReadAdapterTest(QDateTime(QDate(2026, 3, 2), QTime(23, 59, 58, 900)))
+    {
+    }
+};
+} // namespace
+
+TEST_F(ReadAdapterAtMidnight, TimesOutAfterTheSameElapsedTimeAsAtNoon)
+{
+    // The same exchanges, a silent one and one that hears only "EOD", at noon and across
+    // midnight.
+    const auto durationAt = [](const QDateTime &start, const Reply &reply) {
+        VirtualClock vc(start);
+        ScopedClock use(vc);
+        ScriptedSerialPort p;
+        p.setReply(reply);
+        QString buffer;
+        QDateTime last;
+        QString status;
+        ReadAdapter(p, 1, false, buffer, last, [&status](const QString &t) { status = t; });
+        EXPECT_EQ(status, QStringLiteral("Scan timed out."));
+        return vc.elapsedMs();
+    };
+    const QDateTime noon(QDate(2026, 3, 2), QTime(12, 0));
+    const QDateTime beforeMidnight(QDate(2026, 3, 2), QTime(23, 59, 58, 900));
+    const Reply silent;
+    const Reply eodOnly {{200, kEod}};
+
+    EXPECT_EQ(durationAt(beforeMidnight, silent), durationAt(noon, silent));
+    EXPECT_EQ(durationAt(beforeMidnight, eodOnly), durationAt(noon, eodOnly));
+    EXPECT_GT(durationAt(beforeMidnight, silent), 3000);
+
+    setClock(&m_clock);
+    EXPECT_TRUE(IsZeroDate(read()));
+    EXPECT_EQ(Now().date(), QDate(2026, 3, 3));
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Scan timed out.")});
+}
