@@ -1,8 +1,355 @@
 #include "monitor/AlarmMail.h"
 
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
+#include "monitor/MailTransport.h"
+#include "shell/Database.h"
+#include "shell/DiagnosticLog.h"
+#include "shell/Errors.h"
+#include "shell/Helpers.h"
+#include "shell/Program.h"
+
+#include <QLocale>
+#include <QSqlError>
+#include <QSqlQuery>
+
 namespace clarow {
 
-void CheckAlarms() {}
-void TestMail() {}
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QString Line(const QString &label, int width, const QString &value = {})
+{
+    return label.leftJustified(width) + value + kCrLf;
+}
+
+QString Text(const std::optional<float> &v) { return v ? SingleText(*v) : QString(); }
+
+bool Above(const std::optional<float> &value, const std::optional<float> &limit)
+{
+    return value && limit && *value > *limit;
+}
+
+bool Below(const std::optional<float> &value, const std::optional<float> &limit)
+{
+    return value && limit && *value < *limit;
+}
+
+struct ChannelLabels
+{
+    const char *current;
+    int currentWidth;
+    const char *high;
+    int highWidth;
+    const char *low;
+    int lowWidth;
+};
+
+const ChannelLabels kHumidity{"Current relative humidity:", 27, "High humidity limit:", 27,
+                              "Low humidity limit:", 27};
+const ChannelLabels kVoltage{"Current analog voltage:", 30, "High voltage limit:", 29,
+                             "Low voltage limit:", 29};
+const ChannelLabels kLight{"Current light level:", 27, "High light limit:", 27, "Low light limit:", 27};
+// The current sensor's alarm block speaks of amperage; its return block keeps it short.
+const ChannelLabels kAmperage{"Current amperage reading:", 36, "High amperage limit:", 36,
+                              "Low amperage limit:", 36};
+const ChannelLabels kReading{"Current reading:", 27, "High limit:", 27, "Low limit:", 27};
+
+QString ChannelLines(const MailRow &row, const ChannelLabels &l)
+{
+    QString out = Line(QLatin1String(l.current), l.currentWidth, Text(row.cCh2));
+    if (Above(row.cCh2, row.aCh2Hi))
+        out += Line(QLatin1String(l.high), l.highWidth, Text(row.aCh2Hi));
+    if (Below(row.cCh2, row.aCh2Lo))
+        out += Line(QLatin1String(l.low), l.lowWidth, Text(row.aCh2Lo));
+    return out;
+}
+
+QString WaterLine(const std::optional<int> &status)
+{
+    if (!status)
+        return {};
+    const QString label = QStringLiteral("Water sensor status:").leftJustified(27);
+    switch (*status) {
+    case 0:
+        return label + QStringLiteral("Dry - no water detected.") + kCrLf;
+    case 1:
+        return label + QStringLiteral("Sensor tape damaged or disconnected.") + kCrLf;
+    case 2:
+        return label + QStringLiteral("Wet - water detected.") + kCrLf;
+    default:
+        return {};
+    }
+}
+
+QString SecondChannelLines(const MailRow &row, bool alarmPass)
+{
+    const QString type = SensorTypeText(row.sensorId);
+    if (type == QLatin1String("26 19"))
+        return ChannelLines(row, kHumidity);
+    if (type == QLatin1String("26 1E"))
+        return ChannelLines(row, kHumidity) + WaterLine(row.wStatus);
+    if (type == QLatin1String("26 1D"))
+        return WaterLine(row.wStatus);
+    if (type == QLatin1String("26 1A"))
+        return ChannelLines(row, kVoltage);
+    if (type == QLatin1String("26 1B"))
+        return ChannelLines(row, kLight);
+    if (type == QLatin1String("26 1C"))
+        return ChannelLines(row, alarmPass ? kAmperage : kReading);
+    return {};
+}
+
+QString SubjectFor(const QString &base, const Settings &s)
+{
+    return s.MailSubjectAddLocation ? base + QStringLiteral(" - ") + s.LocationName : base;
+}
+
+bool IsTrue(const std::optional<bool> &v) { return v && *v; }
+bool IsFalse(const std::optional<bool> &v) { return v && !*v; }
+
+template <typename T>
+std::optional<T> Optional(const QVariant &v)
+{
+    if (v.isNull())
+        return std::nullopt;
+    if constexpr (std::is_same_v<T, bool>)
+        return v.toLongLong() != 0;
+    else if constexpr (std::is_same_v<T, float>)
+        return static_cast<float>(v.toDouble());
+    else
+        return static_cast<T>(v.toLongLong());
+}
+
+[[noreturn]] void ThrowDatabase(const QSqlQuery &q)
+{
+    throw ClarowError(kErrDatabase, q.lastError().text());
+}
+
+QList<MailRow> LoadMailRows()
+{
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT SensorID, Location, InAlarm, Connected, MailSent, AlType, cTmp, "
+                               "aTempHi, aTempLo, cCh2, aCh2Hi, aCh2Lo, wStatus FROM Sensors ORDER BY rowid")))
+        ThrowDatabase(q);
+    QList<MailRow> rows;
+    while (q.next()) {
+        MailRow r;
+        r.sensorId = q.value(0).toString();
+        r.location = q.value(1).toString();
+        r.inAlarm = Optional<bool>(q.value(2));
+        r.connected = Optional<bool>(q.value(3));
+        r.mailSent = Optional<bool>(q.value(4));
+        r.alType = Optional<int>(q.value(5));
+        r.cTmp = Optional<float>(q.value(6));
+        r.aTempHi = Optional<float>(q.value(7));
+        r.aTempLo = Optional<float>(q.value(8));
+        r.cCh2 = Optional<float>(q.value(9));
+        r.aCh2Hi = Optional<float>(q.value(10));
+        r.aCh2Lo = Optional<float>(q.value(11));
+        r.wStatus = Optional<int>(q.value(12));
+        rows << r;
+    }
+    return rows;
+}
+
+void Execute(QSqlQuery &q, const QString &id)
+{
+    q.bindValue(0, id);
+    if (!q.exec())
+        ThrowDatabase(q);
+}
+
+// Written only after the server took the mail, so that a mail that failed lists the same
+// sensors again at the next due evaluation instead of losing the alarm.
+void MarkMailed(const AlarmMailText &mail)
+{
+    QSqlDatabase db = Db();
+    db.transaction();
+    try {
+        QSqlQuery alarm(db);
+        // A row reset by the operator while the mail was on its way stays reset.
+        alarm.prepare(QStringLiteral("UPDATE Sensors SET MailSent = 1 WHERE SensorID = ? AND InAlarm = 1"));
+        for (const QString &id : mail.alarmIds)
+            Execute(alarm, id);
+        QSqlQuery back(db);
+        back.prepare(QStringLiteral("UPDATE Sensors SET MailSent = 0 WHERE SensorID = ?"));
+        for (const QString &id : mail.returnIds)
+            Execute(back, id);
+        QSqlQuery reconnected(db);
+        reconnected.prepare(QStringLiteral("UPDATE Sensors SET AlType = 0 WHERE SensorID = ? AND AlType = 9"));
+        for (const QString &id : mail.reconnectedIds)
+            Execute(reconnected, id);
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+    if (!db.commit())
+        throw ClarowError(kErrDatabase, db.lastError().text());
+}
+
+bool MailSettingsPresent(const Settings &s)
+{
+    return !s.MailAddress.trimmed().isEmpty() && !SplitAddresses(s.MailAddress).isEmpty()
+           && !s.MailFrom.trimmed().isEmpty() && !s.MailServer.trimmed().isEmpty() && s.MailPort != 0;
+}
+
+MailServerSettings ServerSettings(const Settings &s)
+{
+    MailServerSettings server;
+    server.server = s.MailServer;
+    server.port = s.MailPort;
+    server.auth = s.MailAuth;
+    if (s.MailAuth) {
+        server.user = s.MailUser;
+        server.password = s.MailPassword;
+    }
+    return server;
+}
+
+void LogIfWanted(const QString &message)
+{
+    if (program().settings.LogErrors)
+        WriteLog(message);
+}
+
+void LogFailure(const MailResult &r)
+{
+    LogIfWanted(MailErrorText(r.number, r.description, r.serverReply, r.libraryError));
+}
+
+} // namespace
+
+QString AlarmBlock(const MailRow &row)
+{
+    QString out = Line(QStringLiteral("Sensor ID:"), 27, row.sensorId);
+    out += Line(QStringLiteral("Location:"), 27, row.location);
+    if (!IsTrue(row.connected))
+        return out + QStringLiteral("Sensor faulty or disconnected.") + kCrLf;
+    out += Line(QStringLiteral("Current temperature:"), 27, Text(row.cTmp));
+    if (Above(row.cTmp, row.aTempHi))
+        out += Line(QStringLiteral("High temperature limit:"), 27, Text(row.aTempHi));
+    if (Below(row.cTmp, row.aTempLo))
+        out += Line(QStringLiteral("Low temperature limit:"), 27, Text(row.aTempLo));
+    return out + SecondChannelLines(row, true);
+}
+
+QString ReturnBlock(const MailRow &row)
+{
+    QString out = Line(QStringLiteral("Sensor ID:"), 27, row.sensorId);
+    out += Line(QStringLiteral("Location:"), 27, row.location);
+    if (row.alType == 9)
+        out += Line(QString(), 27, QStringLiteral("Reconnected"));
+    out += Line(QStringLiteral("Current temperature:"), 27, Text(row.cTmp));
+    return out + SecondChannelLines(row, false);
+}
+
+AlarmMailText ComposeAlarmMail(const QList<MailRow> &rows, const Settings &s)
+{
+    AlarmMailText mail;
+    for (const MailRow &row : rows) {
+        if (!IsTrue(row.inAlarm) || !IsFalse(row.mailSent))
+            continue;
+        ++mail.alarmCount;
+        if (mail.subject.isEmpty())
+            mail.subject = SubjectFor(s.MailSubjectA, s);
+        if (mail.body.isEmpty())
+            mail.body = QStringLiteral("The following sensors are in alarm:") + kCrLf + kCrLf;
+        mail.body += AlarmBlock(row) + kCrLf;
+        mail.alarmIds << row.sensorId;
+    }
+    bool headingWritten = false;
+    for (const MailRow &row : rows) {
+        if (!IsFalse(row.inAlarm) || !IsTrue(row.connected) || !IsTrue(row.mailSent))
+            continue;
+        ++mail.returnCount;
+        if (mail.subject.isEmpty())
+            mail.subject = SubjectFor(s.MailSubjectR, s);
+        if (s.SendMailRtn) {
+            if (!mail.body.isEmpty())
+                mail.body += kCrLf;
+            if (!headingWritten) {
+                mail.body += QStringLiteral("The following sensors are no longer in alarm:") + kCrLf + kCrLf;
+                headingWritten = true;
+            }
+        }
+        mail.body += ReturnBlock(row) + kCrLf;
+        mail.returnIds << row.sensorId;
+        if (row.alType == 9)
+            mail.reconnectedIds << row.sensorId;
+    }
+    return mail;
+}
+
+QString MailErrorText(int number, const QString &description, const QString &serverReply,
+                      const QString &libraryError)
+{
+    QString text = QStringLiteral("Error #") + QString::number(number) + QLatin1Char(' ') + description;
+    if (number == kErrMailExchange)
+        text += kCrLf + QStringLiteral("SMTP Info") + kCrLf + serverReply + kCrLf + libraryError;
+    return text;
+}
+
+void CheckAlarms() { CheckAlarms(defaultMailTransport()); }
+
+void CheckAlarms(MailTransport &transport)
+{
+    // The send lets events run; a second run meanwhile would mail the same rows twice. The
+    // rows it would have listed stay unmarked and go out with the next due mail.
+    static bool running = false;
+    if (running)
+        return;
+    running = true;
+    struct Done
+    {
+        ~Done() { running = false; }
+    } done;
+
+    const Settings &s = program().settings;
+    try {
+        const AlarmMailText mail = ComposeAlarmMail(LoadMailRows(), s);
+        if (!MailSettingsPresent(s)) {
+            LogIfWanted(QStringLiteral("Alarm mail failed. One or more parameters not present."));
+            return;
+        }
+        if (!mail.body.isEmpty()) {
+            const MailResult r = transport.send(ServerSettings(s), {s.MailFrom, s.MailAddress, mail.subject, mail.body});
+            if (!r.ok) {
+                LogFailure(r);
+                return;
+            }
+            MarkMailed(mail);
+        }
+        LogIfWanted(QStringLiteral("Alarm mail sent to ") + s.MailAddress + QStringLiteral(". ") + kCrLf
+                    + QString::number(mail.alarmCount) + QStringLiteral(" sensors in alarm. ") + kCrLf
+                    + QString::number(mail.returnCount) + QStringLiteral(" sensors returned to normal. "));
+    } catch (const ClarowError &e) {
+        LogIfWanted(MailErrorText(e.number(), e.description(), {}, {}));
+    }
+}
+
+void TestMail() { TestMail(defaultMailTransport()); }
+
+void TestMail(MailTransport &transport)
+{
+    const Settings &s = program().settings;
+    if (!MailSettingsPresent(s)) {
+        LogIfWanted(QStringLiteral("Test mail failed. One or more parameters not present."));
+        return;
+    }
+    const QDateTime now = Now();
+    const QLocale locale = QLocale::system();
+    const QString body = QStringLiteral("Test: ") + locale.toString(now.date(), QLocale::LongFormat)
+                         + QStringLiteral(", ") + locale.toString(now.time(), QLocale::LongFormat);
+    const MailResult r = transport.send(ServerSettings(s),
+                                        {s.MailFrom, s.MailAddress, QStringLiteral("Test message from Clarow"), body});
+    if (!r.ok) {
+        LogFailure(r);
+        return;
+    }
+    LogIfWanted(QStringLiteral("Test email sent to ") + s.MailAddress);
+}
 
 } // namespace clarow

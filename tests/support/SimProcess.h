@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QString>
 
+#include <optional>
+
 namespace clarow::test {
 
 // The adapter simulator (build/bin/varnex-sim) running on a pseudo-terminal of its own for
@@ -30,7 +32,9 @@ private:
     QProcess m_process;
     QString m_path;
     QString m_scenarioFile;
+    QString m_logFile;
     QList<int> m_ports;
+    QList<std::optional<QByteArray>> m_savedPorts; // the values m_ports had before
 };
 
 // Makes VARNEX_PORT_1 ... VARNEX_PORT_16 name missing devices, so that no test ever opens a
@@ -40,6 +44,11 @@ class NoRealPorts
 public:
     NoRealPorts();
     ~NoRealPorts();
+    NoRealPorts(const NoRealPorts &) = delete;
+    NoRealPorts &operator=(const NoRealPorts &) = delete;
+
+private:
+    QList<std::optional<QByteArray>> m_saved; // ports 1 to 16
 };
 
 } // namespace clarow::test

@@ -1,0 +1,295 @@
+#include "monitor/MailTransport.h"
+
+#include "link/Clock.h"
+#include "shell/Errors.h"
+
+#include <QRegularExpression>
+#include <QUuid>
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace clarow {
+
+namespace {
+
+// Everything one transfer needs, owned by the worker thread while it runs.
+struct Transfer
+{
+    QByteArray url;
+    bool auth = false;
+    QByteArray user;
+    QByteArray password;
+    QByteArray from;
+    QList<QByteArray> recipients;
+    QByteArray payload;
+    qsizetype sent = 0;
+    QByteArray lastReply;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    MailResult result;
+};
+
+size_t ReadPayload(char *buffer, size_t size, size_t count, void *userData)
+{
+    auto *t = static_cast<Transfer *>(userData);
+    const qsizetype room = static_cast<qsizetype>(size * count);
+    const qsizetype n = qMin(room, t->payload.size() - t->sent);
+    if (n <= 0)
+        return 0;
+    memcpy(buffer, t->payload.constData() + t->sent, static_cast<size_t>(n));
+    t->sent += n;
+    return static_cast<size_t>(n);
+}
+
+// Keeps the server's last reply line, the most useful clue when an exchange fails.
+int WatchExchange(CURL *, curl_infotype type, char *data, size_t size, void *userData)
+{
+    if (type != CURLINFO_HEADER_IN)
+        return 0;
+    auto *t = static_cast<Transfer *>(userData);
+    const QList<QByteArray> lines = QByteArray(data, static_cast<qsizetype>(size)).split('\n');
+    for (const QByteArray &line : lines) {
+        const QByteArray trimmed = line.trimmed();
+        if (!trimmed.isEmpty())
+            t->lastReply = trimmed;
+    }
+    return 0;
+}
+
+void RunTransfer(Transfer &t)
+{
+    CURL *curl = curl_easy_init();
+    if (!curl) {
+        t.result = {false, kErrMailExchange, QStringLiteral("The message could not be sent through the mail server."),
+                    {}, QStringLiteral("The transfer library could not start.")};
+        return;
+    }
+    curl_slist *rcpt = nullptr;
+    for (const QByteArray &r : t.recipients)
+        rcpt = curl_slist_append(rcpt, r.constData());
+
+    curl_easy_setopt(curl, CURLOPT_URL, t.url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    if (t.auth) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, t.user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, t.password.constData());
+        curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+    }
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, t.from.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadPayload);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(t.payload.size()));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, t.errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &WatchExchange);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+
+    const CURLcode code = curl_easy_perform(curl);
+    curl_slist_free_all(rcpt);
+    curl_easy_cleanup(curl);
+
+    if (code == CURLE_OK) {
+        t.result.ok = true;
+        return;
+    }
+    QString libraryError = QString::fromUtf8(t.errorBuffer).trimmed();
+    if (libraryError.isEmpty())
+        libraryError = QString::fromUtf8(curl_easy_strerror(code));
+    t.result = {false, kErrMailExchange, QStringLiteral("The message could not be sent through the mail server."),
+                QString::fromUtf8(t.lastReply), libraryError};
+}
+
+QByteArray HeaderAddressList(const QStringList &addresses)
+{
+    QStringList safe;
+    for (const QString &a : addresses)
+        safe << HeaderSafe(a);
+    return safe.join(QStringLiteral(", ")).toUtf8();
+}
+
+bool IsPlainHeaderText(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
+            return false;
+    }
+    return text.size() <= 900;
+}
+
+// A subject with letters beyond ASCII goes out as encoded words of at most 75 characters,
+// each on its own folded line.
+QByteArray SubjectHeader(const QString &subject)
+{
+    const QString safe = HeaderSafe(subject);
+    if (IsPlainHeaderText(safe))
+        return safe.toUtf8();
+    QList<QByteArray> words;
+    QByteArray chunk;
+    for (qsizetype i = 0; i < safe.size();) {
+        const qsizetype len = (safe.at(i).isHighSurrogate() && i + 1 < safe.size()) ? 2 : 1;
+        const QByteArray bytes = safe.mid(i, len).toUtf8();
+        if (chunk.size() + bytes.size() > 45) {
+            words << chunk;
+            chunk.clear();
+        }
+        chunk += bytes;
+        i += len;
+    }
+    if (!chunk.isEmpty())
+        words << chunk;
+    QByteArray out;
+    for (const QByteArray &w : words) {
+        if (!out.isEmpty())
+            out += "\r\n ";
+        out += "=?UTF-8?B?" + w.toBase64() + "?=";
+    }
+    return out;
+}
+
+QByteArray MessageIdDomain(const QString &from)
+{
+    const QString address = EnvelopeAddress(from);
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    QString domain = at >= 0 ? address.mid(at + 1) : QString();
+    domain.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9.-]")));
+    return domain.isEmpty() ? QByteArrayLiteral("clarow.invalid") : domain.toLatin1();
+}
+
+} // namespace
+
+QString HeaderSafe(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text)
+        out += (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QChar::LineSeparator
+                || c == QChar::ParagraphSeparator)
+                   ? QLatin1Char(' ')
+                   : c;
+    return out.trimmed();
+}
+
+QStringList SplitAddresses(const QString &list)
+{
+    QStringList out;
+    for (const QString &part : list.split(QRegularExpression(QStringLiteral("[,;]")))) {
+        const QString a = HeaderSafe(part);
+        if (!a.isEmpty())
+            out << a;
+    }
+    return out;
+}
+
+QString EnvelopeAddress(const QString &address)
+{
+    const QString safe = HeaderSafe(address);
+    const qsizetype open = safe.lastIndexOf(QLatin1Char('<'));
+    const qsizetype close = safe.lastIndexOf(QLatin1Char('>'));
+    if (open >= 0 && close > open)
+        return safe.mid(open + 1, close - open - 1).trimmed();
+    return safe;
+}
+
+QByteArray QuotedPrintable(const QString &text)
+{
+    QString normal = text;
+    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normal.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QList<QByteArray> lines = normal.toUtf8().split('\n');
+    QByteArray out;
+    for (qsizetype li = 0; li < lines.size(); ++li) {
+        const QByteArray &line = lines.at(li);
+        int column = 0;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const auto b = static_cast<unsigned char>(line.at(i));
+            const bool last = i == line.size() - 1;
+            QByteArray piece;
+            if ((b >= 33 && b <= 126 && b != '=') || ((b == ' ' || b == '\t') && !last))
+                piece = QByteArray(1, static_cast<char>(b));
+            else
+                piece = '=' + QByteArray::number(b, 16).toUpper().rightJustified(2, '0');
+            if (column + piece.size() > 75) {
+                out += "=\r\n";
+                column = 0;
+            }
+            out += piece;
+            column += static_cast<int>(piece.size());
+        }
+        if (li + 1 < lines.size())
+            out += "\r\n";
+    }
+    return out;
+}
+
+QByteArray MimeMessage(const MailMessage &message, const QDateTime &date)
+{
+    const QByteArray from = HeaderSafe(message.from).toUtf8();
+    QByteArray out;
+    out += "Date: " + date.toString(Qt::RFC2822Date).toLatin1() + "\r\n";
+    out += "From: " + from + "\r\n";
+    out += "Reply-To: " + from + "\r\n";
+    out += "To: " + HeaderAddressList(SplitAddresses(message.recipients)) + "\r\n";
+    out += "Subject: " + SubjectHeader(message.subject) + "\r\n";
+    out += "Message-ID: <" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() + '@'
+           + MessageIdDomain(message.from) + ">\r\n";
+    out += "MIME-Version: 1.0\r\n";
+    out += "Content-Type: text/plain; charset=UTF-8\r\n";
+    out += "Content-Transfer-Encoding: quoted-printable\r\n";
+    out += "\r\n";
+    out += QuotedPrintable(message.body);
+    if (!out.endsWith("\r\n"))
+        out += "\r\n";
+    return out;
+}
+
+MailResult CurlMailTransport::send(const MailServerSettings &server, const MailMessage &message)
+{
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    Q_UNUSED(initialised);
+
+    auto t = std::make_shared<Transfer>();
+    QString host = server.server.trimmed();
+    if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    const QString scheme = server.port == 465 ? QStringLiteral("smtps://") : QStringLiteral("smtp://");
+    t->url = (scheme + host + QLatin1Char(':') + QString::number(server.port)).toUtf8();
+    t->auth = server.auth;
+    t->user = server.user.toUtf8();
+    t->password = server.password.toUtf8();
+    t->from = '<' + EnvelopeAddress(message.from).toUtf8() + '>';
+    for (const QString &r : SplitAddresses(message.recipients))
+        t->recipients << '<' + EnvelopeAddress(r).toUtf8() + '>';
+    t->payload = MimeMessage(message, Now());
+    if (t->recipients.isEmpty())
+        return {false, kErrMailExchange, QStringLiteral("The message could not be sent through the mail server."),
+                {}, QStringLiteral("No recipient address.")};
+
+    // The exchange can take many seconds; the worker does it while this thread keeps the
+    // windows alive.
+    std::atomic<bool> done{false};
+    std::thread worker([t, &done] {
+        RunTransfer(*t);
+        done.store(true);
+    });
+    while (!done.load())
+        Pause(0.05);
+    worker.join();
+    return t->result;
+}
+
+MailTransport &defaultMailTransport()
+{
+    static CurlMailTransport transport;
+    return transport;
+}
+
+} // namespace clarow

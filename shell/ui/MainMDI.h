@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QAction;
+
+namespace clarow {
+
+class Collection;
+class SerialPort;
+
+// The frame window of clarow: every other window opens inside it. It owns the one serial
+// port of the program, carries the menus, and runs the start-up and the close-down.
+class MainMDI : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainMDI(QWidget *parent = nullptr);
+    ~MainMDI() override;
+
+    // The start-up sequence: settings, database, placement, adapter discovery, then the
+    // monitoring window or the "Varnex not found" message. False when it failed (the
+    // "Error loading Clarow" box has been shown) or was cut short by a close request.
+    bool startUp();
+
+    [[nodiscard]] bool loaded() const { return m_loaded; }
+    // The start-up failed ("Error loading Clarow"): the program ends.
+    [[nodiscard]] bool failed() const { return m_failed; }
+    [[nodiscard]] Collection *collection() const;
+    [[nodiscard]] QMdiArea *mdiArea() const { return m_mdi; }
+    [[nodiscard]] QMenu *contextMenu() const { return m_contextMi; }
+
+    // Flashes the task-bar button to draw the user's attention.
+    void FlashWindow(int count);
+
+    // Opens the monitoring window (or brings it to the front).
+    void dColl_Click();
+    void GraphContMi_Click();
+    void LogContMi_Click();
+    void SensorContMi_Click();
+
+    // Closes down as "E&xit" does; used for SIGTERM, SIGINT and a desktop log-out as well.
+    void requestShutdown();
+
+Q_SIGNALS:
+    // Emitted once the close-down has run (state reset, positions saved, database closed).
+    void closedDown();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void buildMenus();
+    void openAbout();
+    void placeFromSettings();
+    [[nodiscard]] bool scanInProgress() const;
+
+    std::unique_ptr<SerialPort> m_port;
+    QMdiArea *m_mdi = nullptr;
+    QPointer<QMdiSubWindow> m_collectionWindow;
+    QMenu *m_contextMi = nullptr;
+    bool m_loaded = false;
+    bool m_starting = false;
+    bool m_closeRequested = false;
+    bool m_closedDown = false;
+    bool m_failed = false;
+};
+
+} // namespace clarow

@@ -1,0 +1,138 @@
+// clarow as the operator runs it: the real program, offscreen, on the adapter simulator's
+// pseudo-terminal, with its own program folder and settings. What it stores is read from the
+// database file through a connection of the test's own.
+#include "SimProcess.h"
+#include "TestHome.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace clarow::test;
+
+namespace {
+
+const QString kScenario = QStringLiteral("sensor 28A1B2C3D4E5F60A temp=21.5\n"
+                                         "sensor 26A1B2C3D4E5F60B 19 temp=23.5 humidity=45\n");
+
+struct Row
+{
+    QString id;
+    double temp = 0;
+    QVariant ch2;
+};
+
+// The rows of one query, read through a short-lived connection of the test's own.
+QList<Row> ReadRows(const QString &file, const QString &sql)
+{
+    QList<Row> rows;
+    const QString name = QStringLiteral("e2e-reader");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(sql)) {
+                while (q.next())
+                    rows.append({q.value(0).toString(), q.value(1).toDouble(), q.value(2)});
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return rows;
+}
+
+class ClarowProcess
+{
+public:
+    ClarowProcess(const QString &home, const QString &config)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("CLAROW_HOME"), home);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        // Message boxes go to the output, answered as dismissed: nobody is there to click.
+        env.insert(QStringLiteral("CLAROW_UNATTENDED"), QStringLiteral("1"));
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(CLAROW_BIN_DIR) + QStringLiteral("/clarow"), {});
+    }
+    ~ClarowProcess()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    QProcess &process() { return m_process; }
+
+    // Asks the program to end as a desktop log-out does; true when it ended in time.
+    bool terminate(int ms)
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return true;
+        ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
+        return m_process.waitForFinished(ms);
+    }
+
+private:
+    QProcess m_process;
+};
+
+TEST(CollectionE2E, ClarowOnTheSimulator_StoresCurrentValuesAndHistoryWithinSeconds)
+{
+    TestHome home;
+    QTemporaryDir config;
+    NoRealPorts noRealPorts;
+    SimProcess sim(kScenario);
+    ASSERT_TRUE(sim.started()) << sim.log().toStdString();
+    sim.attachAsPort(1);
+
+    ClarowProcess clarow(home.path(), config.path());
+    ASSERT_TRUE(clarow.process().waitForStarted(10000));
+
+    const QString sensorsSql = QStringLiteral("SELECT SensorID, cTmp, cCh2 FROM Sensors ORDER BY SensorID");
+    const QString historySql = QStringLiteral("SELECT SensorID, lTemp, lCh2 FROM LogTbl ORDER BY SensorID");
+    QList<Row> sensors;
+    QList<Row> history;
+    const QDeadlineTimer deadline(25000);
+    while (!deadline.hasExpired() && clarow.process().state() == QProcess::Running) {
+        sensors = ReadRows(home.databasePath(), sensorsSql);
+        history = ReadRows(home.databasePath(), historySql);
+        if (sensors.size() >= 2 && history.size() >= 2)
+            break;
+        clarow.process().waitForFinished(250);
+    }
+    const std::string output = clarow.process().readAll().toStdString();
+    ASSERT_EQ(clarow.process().state(), QProcess::Running) << output;
+
+    ASSERT_EQ(sensors.size(), 2) << output << sim.log().toStdString();
+    EXPECT_EQ(sensors[0].id, QStringLiteral("26A1B2C3D4E5F60B 19"));
+    EXPECT_DOUBLE_EQ(sensors[0].temp, 23.5);
+    EXPECT_DOUBLE_EQ(sensors[0].ch2.toDouble(), 45.0);
+    EXPECT_EQ(sensors[1].id, QStringLiteral("28A1B2C3D4E5F60A"));
+    EXPECT_DOUBLE_EQ(sensors[1].temp, 21.5);
+
+    // The first complete reading after the start goes to the history: one row per sensor.
+    ASSERT_EQ(history.size(), 2) << output;
+    EXPECT_EQ(history[0].id, QStringLiteral("26A1B2C3D4E5F60B 19"));
+    EXPECT_DOUBLE_EQ(history[0].temp, 23.5);
+    EXPECT_DOUBLE_EQ(history[0].ch2.toDouble(), 45.0);
+    EXPECT_EQ(history[1].id, QStringLiteral("28A1B2C3D4E5F60A"));
+    EXPECT_DOUBLE_EQ(history[1].temp, 21.5);
+    EXPECT_TRUE(history[1].ch2.isNull());
+
+    EXPECT_TRUE(clarow.terminate(10000));
+}
+
+} // namespace

@@ -1,0 +1,185 @@
+#include "ScriptedPrompter.h"
+#include "SimProcess.h"
+#include "TestHome.h"
+
+#include "shell/Database.h"
+#include "shell/Program.h"
+#include "shell/ui/MainMDI.h"
+
+#include <QFile>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QStatusBar>
+
+#include <gtest/gtest.h>
+
+using namespace clarow;
+using namespace clarow::test;
+
+namespace {
+
+// Twips of a pixel length on the offscreen screen.
+int twipsX(int px) { return qRound(px * program().twipsPerPixelX); }
+int twipsY(int px) { return qRound(px * program().twipsPerPixelY); }
+
+void store(const QString &key, const QString &value)
+{
+    QSettings s(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
+    s.setValue(QStringLiteral("ClarowMon/") + key, value);
+    s.sync();
+}
+
+class MainWindowStartUp : public ::testing::Test
+{
+protected:
+    TestHome home;
+    NoRealPorts noPorts;
+    ScriptedPrompter boxes;
+};
+
+} // namespace
+
+TEST_F(MainWindowStartUp, EmptySettingsPlaceTheWindowAtTheDefaultTwips)
+{
+    MainMDI w;
+    w.startUp();
+    EXPECT_NEAR(twipsX(w.x()), 1000, 15);
+    EXPECT_NEAR(twipsY(w.y()), 1000, 15);
+    EXPECT_NEAR(twipsX(w.width()), 11280, 15);
+    EXPECT_NEAR(twipsY(w.height()), 8295, 15);
+}
+
+TEST_F(MainWindowStartUp, StoredZerosFallBackToTheSmallerWindow)
+{
+    for (const char *key : {"MdiLeft", "MdiTop", "MdiWidth", "MdiHeight"})
+        store(QLatin1String(key), QStringLiteral("0"));
+    MainMDI w;
+    w.startUp();
+    EXPECT_NEAR(twipsX(w.x()), 200, 15);
+    EXPECT_NEAR(twipsY(w.y()), 200, 15);
+    EXPECT_NEAR(twipsX(w.width()), 9000, 15);
+    EXPECT_NEAR(twipsY(w.height()), 6800, 15);
+}
+
+TEST_F(MainWindowStartUp, NoAdapterSearchesEveryPortTwiceThenSaysSo)
+{
+    MainMDI w;
+    QStringList tried;
+    QObject::connect(w.statusBar(), &QStatusBar::messageChanged, [&tried](const QString &m) {
+        if (!m.isEmpty())
+            tried << m;
+    });
+    EXPECT_TRUE(w.startUp());
+    ASSERT_EQ(tried.size(), 32);
+    EXPECT_EQ(tried.first(), QStringLiteral("Looking for the Varnex on port 1"));
+    EXPECT_EQ(tried.at(16), QStringLiteral("Looking for the Varnex on port 1"));
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Varnex not found"));
+    EXPECT_EQ(boxes.boxes[0].text,
+              QStringLiteral("The Varnex was not found. Please\rselect and test the port number manually."));
+    EXPECT_EQ(w.collection(), nullptr);
+    EXPECT_FALSE(program().adapterOK);
+    EXPECT_TRUE(w.loaded());
+}
+
+TEST_F(MainWindowStartUp, MissingDatabaseFileIsAnErrorLoadingClarow)
+{
+    QFile::remove(home.databasePath());
+    MainMDI w;
+    EXPECT_FALSE(w.startUp());
+    EXPECT_TRUE(w.failed());
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Error loading Clarow"));
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral("Error 25\r")));
+    EXPECT_FALSE(QFile::exists(home.databasePath()));
+}
+
+TEST_F(MainWindowStartUp, AdapterOnPortOneOpensTheMonitoringWindow)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.started());
+    sim.attachAsPort(1);
+    MainMDI w;
+    EXPECT_TRUE(w.startUp());
+    EXPECT_TRUE(program().adapterOK);
+    EXPECT_NE(w.collection(), nullptr);
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    w.close();
+}
+
+TEST_F(MainWindowStartUp, MenusCarryTheirNamesAndCaptions)
+{
+    MainMDI w;
+    const auto caption = [&w](const char *name) {
+        auto *a = w.findChild<QAction *>(QLatin1String(name));
+        return a ? a->text() : QStringLiteral("<missing>");
+    };
+    EXPECT_EQ(caption("dCollMi"), QStringLiteral("Start &Data collection"));
+    EXPECT_EQ(caption("ExitMi"), QStringLiteral("E&xit"));
+    EXPECT_EQ(caption("SensorsMi"), QStringLiteral("S&ensor Options"));
+    EXPECT_EQ(caption("OptionsMi"), QStringLiteral("&Main Options"));
+    EXPECT_EQ(caption("LogMi"), QStringLiteral("&Log"));
+    EXPECT_EQ(caption("GraphMi"), QStringLiteral("&Graph"));
+    EXPECT_EQ(caption("AboutMi"), QStringLiteral("&About"));
+    EXPECT_EQ(caption("SensorContMi"), QStringLiteral("Sensor Options"));
+    EXPECT_EQ(caption("LogContMi"), QStringLiteral("Log"));
+    EXPECT_EQ(caption("GraphContMi"), QStringLiteral("Graph"));
+    QStringList menus;
+    for (QAction *a : w.menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("&Controls"), QStringLiteral("&Tools"),
+                                  QStringLiteral("&Data"), QStringLiteral("&Help")}));
+    EXPECT_EQ(w.contextMenu()->objectName(), QStringLiteral("ContextMi"));
+
+    w.findChild<QAction *>(QStringLiteral("LogContMi"))->trigger();
+    EXPECT_EQ(program().lastViewChoice, 2);
+    w.findChild<QAction *>(QStringLiteral("SensorContMi"))->trigger();
+    EXPECT_EQ(program().lastViewChoice, 1);
+    w.findChild<QAction *>(QStringLiteral("GraphContMi"))->trigger();
+    EXPECT_EQ(program().lastViewChoice, 0);
+}
+
+TEST_F(MainWindowStartUp, ClosingResetsTheSensorsAndSavesThePositions)
+{
+    MainMDI w;
+    ASSERT_TRUE(w.startUp());
+    QSqlQuery q(Db());
+    ASSERT_TRUE(q.exec(QStringLiteral(
+        "INSERT INTO Sensors (SensorID, Location, cTmp, LastR, InAlarm, AlType, Connected, ConcAlarms, MailSent) "
+        "VALUES ('28A1B2C3D4E5F60A', 'Cold store', 60, 46000.5, 1, 2, 1, 3, 1)")));
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(DatabaseIsOpen());
+
+    QSqlDatabase check = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+    check.setDatabaseName(home.databasePath());
+    ASSERT_TRUE(check.open());
+    {
+        QSqlQuery r(check);
+        ASSERT_TRUE(r.exec(QStringLiteral(
+            "SELECT InAlarm, AlType, Connected, ConcAlarms, MailSent, LastR FROM Sensors")));
+        ASSERT_TRUE(r.next());
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(r.value(i).toDouble(), 0.0) << "column " << i;
+    }
+    check.close();
+    check = {};
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+
+    QSettings s(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
+    EXPECT_EQ(s.value(QStringLiteral("ClarowMon/MdiLeft")).toString(), QStringLiteral("1000"));
+    EXPECT_EQ(s.value(QStringLiteral("ClarowMon/GrHeight")).toString(), QStringLiteral("6000"));
+}
+
+TEST_F(MainWindowStartUp, ClosingIsRefusedDuringAFirmwareUpgrade)
+{
+    MainMDI w;
+    ASSERT_TRUE(w.startUp());
+    program().upgrading = true;
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(DatabaseIsOpen());
+    program().upgrading = false;
+    EXPECT_TRUE(w.close());
+}

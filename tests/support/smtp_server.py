@@ -1,0 +1,107 @@
+#!/usr/bin/python3
+"""A small SMTP server for the mail tests.
+
+Listens on 127.0.0.1 (a free port, or --port), prints the port on its first line and
+writes every received message as one JSON file (envelope, raw data, decoded subject,
+headers and body) into --out, or to standard output when --out is not given.
+With --user and --password the server offers AUTH LOGIN (without TLS) and requires it.
+"""
+
+import argparse
+import asyncio
+import json
+import os
+import sys
+import threading
+import warnings
+from email import policy
+from email.parser import BytesParser
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+class Recorder:
+    def __init__(self, out_dir):
+        self.out_dir = out_dir
+        self.count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        raw = envelope.original_content or envelope.content
+        if isinstance(raw, str):
+            raw = raw.encode("utf-8", "surrogateescape")
+        msg = BytesParser(policy=policy.default).parsebytes(raw)
+        try:
+            body = msg.get_content() if not msg.is_multipart() else ""
+        except Exception as e:  # a body the parser cannot decode is still recorded raw
+            body = "<undecodable: %s>" % e
+        record = {
+            "mail_from": envelope.mail_from,
+            "rcpt_tos": list(envelope.rcpt_tos),
+            "authenticated": bool(getattr(session, "authenticated", False)),
+            "subject": str(msg.get("Subject", "")),
+            "headers": [[k, str(v)] for k, v in msg.items()],
+            "body": body,
+            "raw": raw.decode("utf-8", "replace"),
+        }
+        self.count += 1
+        text = json.dumps(record)
+        if self.out_dir:
+            name = os.path.join(self.out_dir, "%04d.json" % self.count)
+            with open(name + ".tmp", "w", encoding="utf-8") as f:
+                f.write(text)
+            os.replace(name + ".tmp", name)
+        else:
+            print(text, flush=True)
+        return "250 Message accepted for delivery"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--out", default="")
+    parser.add_argument("--user", default="")
+    parser.add_argument("--password", default="")
+    args = parser.parse_args()
+    # Log-in without TLS is what the tests want; the library's warning about it is noise.
+    warnings.simplefilter("ignore")
+
+    recorder = Recorder(args.out)
+    auth = bool(args.user)
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword)
+              and auth_data.login == args.user.encode()
+              and auth_data.password == args.password.encode())
+        return AuthResult(success=ok, handled=False)
+
+    def factory():
+        if auth:
+            return SMTP(recorder, authenticator=authenticator, auth_required=True,
+                        auth_require_tls=False, auth_exclude_mechanism=["PLAIN"])
+        return SMTP(recorder)
+
+    async def serve():
+        loop = asyncio.get_running_loop()
+        server = await loop.create_server(factory, "127.0.0.1", args.port, reuse_address=True)
+        print(server.sockets[0].getsockname()[1], flush=True)
+        async with server:
+            await server.serve_forever()
+
+    # The test that started the server holds its standard input; when that program ends,
+    # even by a crash, the input closes and the server goes with it.
+    def watch_parent():
+        while sys.stdin.buffer.read(4096):
+            pass
+        os._exit(0)
+
+    if not sys.stdin.isatty():
+        threading.Thread(target=watch_parent, daemon=True).start()
+
+    try:
+        asyncio.run(serve())
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    sys.exit(main())
