@@ -1,14 +1,20 @@
 #include "monitor/ui/Collection.h"
 
+#include "monitor/ui/FlexGrid.h"
+#include "shell/ui/MainMDI.h"
+
 #include "shell/Database.h"
 #include "shell/Program.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QMdiArea>
+#include <QMenu>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiSubWindow>
-#include <QTableView>
 #include <QTimer>
 
 #include <cmath>
@@ -66,14 +72,11 @@ void Collection::Form_Load()
 {
     m_cycle.stop();
 
-    FlexGrid1 = new QTableView(this);
-    FlexGrid1->setObjectName(QStringLiteral("FlexGrid1"));
-    FlexGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FlexGrid1->verticalHeader()->hide();
-    FlexGrid1->setGeometry(twipsToX(kGridLeft), twipsToY(kGridTop), twipsToX(kGridWidthAtLoad) + 5,
-                           twipsToY(kHeaderHeight) + 7);
-
+    // The grid reads the temperature scale for its header: the settings are loaded by now.
     ScanCycle::ApplyNameFallbacks();
+    FlexGrid1 = new FlexGrid(this, this);
+    FlexGrid1->move(twipsToX(kGridLeft), twipsToY(kGridTop));
+
 
     StatusBx = new QLineEdit(this);
     StatusBx->setObjectName(QStringLiteral("StatusBx"));
@@ -113,7 +116,113 @@ void Collection::showEvent(QShowEvent *event)
     placeWindow();
 }
 
-void Collection::BuildFgrid() {}
+void Collection::BuildFgrid()
+{
+    if (FlexGrid1)
+        FlexGrid1->BuildFgrid();
+}
+
+MainMDI *Collection::mainWindow() const { return qobject_cast<MainMDI *>(window()); }
+
+QWidget *Collection::frame()
+{
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
+        return sub;
+    return this;
+}
+
+QDateTime Collection::lastGoodRead() const { return m_cycle.LastGoodRead; }
+
+int Collection::mainInnerHeightTwips() const
+{
+    const MainMDI *main = mainWindow();
+    const int px = main ? main->mdiArea()->viewport()->height() : height();
+    return static_cast<int>(std::lround(px * program().twipsPerPixelY));
+}
+
+bool Collection::windowsMinimized() const
+{
+    const MainMDI *main = mainWindow();
+    const QWidget *sub = qobject_cast<QMdiSubWindow *>(parentWidget());
+    return (main && main->isMinimized()) || (sub && sub->isMinimized());
+}
+
+bool Collection::windowsMaximized() const
+{
+    const MainMDI *main = mainWindow();
+    const QWidget *sub = qobject_cast<QMdiSubWindow *>(parentWidget());
+    return (main && main->isMaximized()) || (sub && sub->isMaximized());
+}
+
+bool Collection::programInFront() const
+{
+    const QWidget *active = QApplication::activeWindow();
+    return active != nullptr && active == window();
+}
+
+void Collection::fitMonitor(int windowWidthTwips, std::optional<int> windowHeightTwips)
+{
+    QWidget *f = frame();
+    // The stored sizes are the window's outer size; inside the workspace the frame adds its
+    // border and caption around this widget.
+    const QSize border = f == this ? QSize() : f->size() - size();
+    const int w = twipsToX(windowWidthTwips);
+    const int h = windowHeightTwips ? twipsToY(*windowHeightTwips) : f->height();
+    f->resize(w, h);
+    if (f != this)
+        resize(w - border.width(), h - border.height());
+    placeBoxes();
+}
+
+void Collection::placeBoxes()
+{
+    if (!FlexGrid1)
+        return;
+    StatusBx->move(FlexGrid1->x() + twipsToX(60), StatusBx->y());
+    clarowBx->move(FlexGrid1->geometry().right() + 1 - clarowBx->width(), clarowBx->y());
+}
+
+void Collection::flashAndBeep()
+{
+    if (MainMDI *main = mainWindow())
+        main->FlashWindow(5);
+    else
+        QApplication::alert(this);
+    QApplication::beep();
+}
+
+void Collection::showContextMenu(const QPoint &globalPos)
+{
+    if (MainMDI *main = mainWindow())
+        main->contextMenu()->popup(globalPos);
+}
+
+void Collection::openView(int choice)
+{
+    MainMDI *main = mainWindow();
+    if (!main)
+        return;
+    switch (choice) {
+    case 1:
+        main->SensorContMi_Click();
+        break;
+    case 2:
+        main->LogContMi_Click();
+        break;
+    default:
+        main->GraphContMi_Click();
+        break;
+    }
+}
+
+bool Collection::sensorOptionsEnabled() const
+{
+    const MainMDI *main = mainWindow();
+    if (!main)
+        return true;
+    const auto *item = main->findChild<QAction *>(QStringLiteral("SensorContMi"));
+    return item && item->isEnabled();
+}
 
 void Collection::showStatus(const QString &text)
 {

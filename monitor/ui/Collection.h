@@ -1,17 +1,20 @@
 #pragma once
 
 #include "monitor/ScanCycle.h"
+#include "monitor/ui/GridHost.h"
 
 #include <QWidget>
 
 class QLineEdit;
-class QTableView;
 
 namespace clarow {
 
+class FlexGrid;
+class MainMDI;
+
 // The monitoring window: while it is open, data collection runs. It shows the status grid,
 // the status box with the countdown and the progress of each scan, and the location name.
-class Collection : public QWidget, public ScanView
+class Collection : public QWidget, public ScanView, public GridHost
 {
     Q_OBJECT
 public:
@@ -29,6 +32,20 @@ public:
     void buildGrid() override { BuildFgrid(); }
     void closeWindow() override;
 
+    [[nodiscard]] FlexGrid *grid() const { return FlexGrid1; }
+
+    // GridHost
+    [[nodiscard]] QDateTime lastGoodRead() const override;
+    [[nodiscard]] int mainInnerHeightTwips() const override;
+    [[nodiscard]] bool windowsMinimized() const override;
+    [[nodiscard]] bool windowsMaximized() const override;
+    [[nodiscard]] bool programInFront() const override;
+    void fitMonitor(int windowWidthTwips, std::optional<int> windowHeightTwips) override;
+    void flashAndBeep() override;
+    void showContextMenu(const QPoint &globalPos) override;
+    void openView(int choice) override;
+    [[nodiscard]] bool sensorOptionsEnabled() const override;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -38,9 +55,12 @@ private:
     void placeWindow();
     [[nodiscard]] int twipsToX(double twips) const;
     [[nodiscard]] int twipsToY(double twips) const;
+    [[nodiscard]] MainMDI *mainWindow() const;
+    [[nodiscard]] QWidget *frame();
+    void placeBoxes();
 
     ScanCycle m_cycle;
-    QTableView *FlexGrid1 = nullptr;
+    FlexGrid *FlexGrid1 = nullptr;
     QLineEdit *StatusBx = nullptr;
     QLineEdit *clarowBx = nullptr;
     bool m_placed = false;
