@@ -164,6 +164,13 @@ FlexGrid::FlexGrid(GridHost *host, QWidget *parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
     setShowGrid(true);
+    // The column widths are fixed in twips and sized for a compact 8-point face: a
+    // multi-sensor's 19-character identifier must fit the "Sensor" column whole.
+    QFont compact = font();
+    if (compact.pointSizeF() > 8.0)
+        compact.setPointSizeF(8.0);
+    setFont(compact);
+    setTextElideMode(Qt::ElideNone);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 

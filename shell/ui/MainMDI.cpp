@@ -48,6 +48,9 @@ MainMDI::MainMDI(QWidget *parent)
 
     m_mdi = new QMdiArea(this);
     m_mdi->setObjectName(QStringLiteral("MdiArea"));
+    // A monitoring window wider or taller than the frame stays reachable.
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_mdi);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     buildMenus();

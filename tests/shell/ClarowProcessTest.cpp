@@ -21,13 +21,17 @@ namespace {
 class ClarowRun
 {
 public:
-    explicit ClarowRun(const QString &home, const QString &config, const QString &port1)
+    explicit ClarowRun(const QString &home, const QString &config, const QString &port1,
+                       bool unattended = true)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("CLAROW_HOME"), home);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        env.insert(QStringLiteral("CLAROW_UNATTENDED"), QStringLiteral("1"));
+        if (unattended)
+            env.insert(QStringLiteral("CLAROW_UNATTENDED"), QStringLiteral("1"));
+        else
+            env.remove(QStringLiteral("CLAROW_UNATTENDED"));
         for (int n = 1; n <= 16; ++n)
             env.insert(QStringLiteral("VARNEX_PORT_%1").arg(n), QStringLiteral("/nonexistent/port%1").arg(n));
         if (!port1.isEmpty())
@@ -140,4 +144,20 @@ TEST_F(ClarowProcess, AMissingDatabaseEndsWithErrorLoadingClarow)
     EXPECT_EQ(clarow.process.exitCode(), 1);
     EXPECT_TRUE(clarow.process.readAll().contains("Error loading Clarow"));
     EXPECT_FALSE(QFile::exists(db()));
+}
+
+TEST_F(ClarowProcess, SigtermEndsTheProgramEvenWhileAMessageBoxIsOpen)
+{
+    // No adapter anywhere: the start-up ends in the "Varnex not found" box, a real one.
+    ClarowRun clarow(home.path(), config.path(), {}, false);
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(QDir(home.path()).filePath(QStringLiteral("clarow.lock"))); }, 10000));
+    QThread::msleep(1500);
+    ASSERT_EQ(clarow.process.state(), QProcess::Running);
+
+    clarow.process.terminate();
+    ASSERT_TRUE(clarow.process.waitForFinished(10000));
+    EXPECT_EQ(clarow.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(clarow.process.exitCode(), 0);
+    QSettings s(QDir(config.path()).filePath(QStringLiteral("Quillmark/Quillmark.conf")), QSettings::IniFormat);
+    EXPECT_EQ(s.value(QStringLiteral("ClarowMon/MdiTop")).toString(), QStringLiteral("1000"));
 }
