@@ -14,14 +14,7 @@ public:
         QString shown = text;
         shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
         std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(shown));
-        switch (buttons) {
-        case Buttons::Ok:
-            return Answer::Ok;
-        case Buttons::YesNo:
-            return Answer::No;
-        default:
-            return Answer::Cancel;
-        }
+        return DismissedAnswer(buttons);
     }
 };
 
@@ -36,6 +29,18 @@ Prompter &prompter()
 }
 
 void setPrompter(Prompter *p) { g_prompter = p; }
+
+Answer DismissedAnswer(Buttons buttons)
+{
+    switch (buttons) {
+    case Buttons::Ok:
+        return Answer::Ok;
+    case Buttons::YesNo:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
 
 Answer MsgBox(const QString &text, const QString &title, Buttons buttons, Icon icon)
 {

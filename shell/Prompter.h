@@ -25,6 +25,10 @@ Prompter &prompter();
 // standard error and answers as if it were cancelled (Ok for a box with only Ok).
 void setPrompter(Prompter *p);
 
+// The answer of a box that was dismissed without a choice: Ok for a box with only Ok, No for
+// a yes/no question, Cancel otherwise.
+[[nodiscard]] Answer DismissedAnswer(Buttons buttons);
+
 Answer MsgBox(const QString &text, const QString &title, Buttons buttons = Buttons::Ok,
               Icon icon = Icon::None);
 

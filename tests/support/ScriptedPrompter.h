@@ -33,14 +33,7 @@ public:
             answers.pop_front();
             return a;
         }
-        switch (buttons) {
-        case Buttons::Ok:
-            return Answer::Ok;
-        case Buttons::YesNo:
-            return Answer::No;
-        default:
-            return Answer::Cancel;
-        }
+        return DismissedAnswer(buttons);
     }
 
     [[nodiscard]] QStringList titles() const
