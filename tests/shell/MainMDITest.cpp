@@ -2,11 +2,15 @@
 #include "SimProcess.h"
 #include "TestHome.h"
 
+#include "monitor/ui/Collection.h"
 #include "shell/Database.h"
 #include "shell/Program.h"
+#include "shell/ui/HelpAbout.h"
 #include "shell/ui/MainMDI.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -182,4 +186,31 @@ TEST_F(MainWindowStartUp, ClosingIsRefusedDuringAFirmwareUpgrade)
     EXPECT_TRUE(DatabaseIsOpen());
     program().upgrading = false;
     EXPECT_TRUE(w.close());
+}
+
+TEST_F(MainWindowStartUp, StartDataCollectionOpensOneMonitoringWindow)
+{
+    MainMDI w;
+    ASSERT_TRUE(w.startUp());
+    ASSERT_EQ(w.collection(), nullptr);
+    auto *start = w.findChild<QAction *>(QStringLiteral("dCollMi"));
+    start->trigger();
+    ASSERT_NE(w.collection(), nullptr);
+    EXPECT_EQ(w.collection()->windowTitle(), QStringLiteral("Monitoring"));
+    start->trigger();
+    EXPECT_EQ(w.mdiArea()->subWindowList().size(), 1);
+    EXPECT_TRUE(w.close());
+}
+
+TEST(AboutWindow, ShowsTheVersionAndKeepsItsSize)
+{
+    HelpAbout about;
+    EXPECT_EQ(about.findChild<QLabel *>(QStringLiteral("VersionLabel"))->text(), QStringLiteral(CLAROW_VERSION));
+    EXPECT_EQ(about.findChild<QPushButton *>(QStringLiteral("CloseBtn"))->text(), QStringLiteral("&Close"));
+    EXPECT_EQ(about.findChild<QPushButton *>(QStringLiteral("ManualBtn"))->text(), QStringLiteral("&Manual"));
+    const QSize fixed = about.size();
+    EXPECT_EQ(fixed, QSize(qRound(5805 / program().twipsPerPixelX), qRound(3435 / program().twipsPerPixelY)));
+    about.show();
+    about.resize(fixed.width() + 100, fixed.height() + 50);
+    EXPECT_EQ(about.size(), fixed);
 }
