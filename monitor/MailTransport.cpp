@@ -2,6 +2,7 @@
 
 #include "link/Clock.h"
 #include "shell/Errors.h"
+#include "shell/Program.h"
 
 #include <QRegularExpression>
 #include <QUuid>
@@ -30,7 +31,14 @@ struct Transfer
     QByteArray lastReply;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     MailResult result;
+    std::atomic<bool> abort{false};
 };
+
+// Ends a transfer early when the program is closing down.
+int CheckAbort(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Transfer *>(userData)->abort.load() ? 1 : 0;
+}
 
 size_t ReadPayload(char *buffer, size_t size, size_t count, void *userData)
 {
@@ -92,6 +100,9 @@ void RunTransfer(Transfer &t)
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &WatchExchange);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &t);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CheckAbort);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode code = curl_easy_perform(curl);
     curl_slist_free_all(rcpt);
@@ -280,8 +291,11 @@ MailResult CurlMailTransport::send(const MailServerSettings &server, const MailM
         RunTransfer(*t);
         done.store(true);
     });
-    while (!done.load())
+    while (!done.load()) {
+        if (program().closing)
+            t->abort.store(true);
         Pause(0.05);
+    }
     worker.join();
     return t->result;
 }

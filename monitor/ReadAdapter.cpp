@@ -3,6 +3,7 @@
 #include "link/Clock.h"
 #include "link/SerialPort.h"
 #include "shell/DiagnosticLog.h"
+#include "shell/Program.h"
 
 namespace clarow {
 
@@ -52,7 +53,8 @@ QDateTime ReadAdapter(SerialPort &port, int portNumber, bool logComms, QString &
                     bool done = false;
                     failed = false;
                     while (clock().elapsedMs() <= deadline) {
-                        if (done)
+                        // A program closing down does not wait for the rest of a reply.
+                        if (done || program().closing)
                             break;
                         Pause(kPollSeconds);
                         if (port.bytesWaiting() <= 0)
@@ -88,6 +90,8 @@ QDateTime ReadAdapter(SerialPort &port, int portNumber, bool logComms, QString &
                     }
                 }
             }
+            if (program().closing)
+                break;
             if (attempt >= kLastAttempt) {
                 show(QStringLiteral("Scan failed."));
                 Pause(kGiveUpSeconds);

@@ -18,6 +18,7 @@ struct Program
     bool adapterOK = false;   // an adapter with suitable firmware was found or upgraded
     bool upgrading = false;   // a firmware transfer runs; windows refuse to close
     bool optionsOpen = false; // the Options dialog is loaded
+    bool closing = false;     // the program is closing down: long waits give up early
     QDateTime scanSlot;       // start of the current logging slot; invalid until the first tick
     QDateTime nextScan;       // the next reading at or after this time goes to the history
     int errorContext = 0;     // where the start-up was when it failed

@@ -196,6 +196,8 @@ void MainMDI::openAbout()
 void MainMDI::requestShutdown()
 {
     m_closeRequested = true;
+    // A reading or a mail under way gives up early, so the close-down is not kept waiting.
+    program().closing = true;
     close();
 }
 

@@ -13,6 +13,10 @@
 
 #include <QSqlQuery>
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -550,6 +554,34 @@ TEST_F(AlarmMailServer, TestMailSendsTheFixedMessage)
     TestMail();
     EXPECT_EQ(mails().size(), 1);
     EXPECT_EQ(logEntries().last(), QStringLiteral("Test mail failed. One or more parameters not present."));
+}
+
+TEST_F(AlarmMailServer, ClosingDownGivesUpOnAServerThatNeverAnswers)
+{
+    // A server that takes the connection and never greets would hold a mail for the whole
+    // time-out; a program that is closing down does not wait for it.
+    QProcess mute;
+    mute.start(QStringLiteral("/usr/bin/python3"),
+               {QStringLiteral("-c"),
+                QStringLiteral("import socket, time\n"
+                               "s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen()\n"
+                               "print(s.getsockname()[1], flush=True)\n"
+                               "c, _ = s.accept(); time.sleep(60)\n")});
+    ASSERT_TRUE(mute.waitForReadyRead(10000));
+    program().settings.MailPort = mute.readLine().trimmed().toInt();
+    ASSERT_GT(program().settings.MailPort, 0);
+
+    QTimer::singleShot(500, [] { program().closing = true; });
+    QElapsedTimer took;
+    took.start();
+    TestMail();
+    program().closing = false;
+    mute.kill();
+    mute.waitForFinished();
+
+    EXPECT_LT(took.elapsed(), 10000);
+    ASSERT_FALSE(logEntries().isEmpty());
+    EXPECT_TRUE(logEntries().last().startsWith(QStringLiteral("Error #-2147220986 ")));
 }
 
 } // namespace

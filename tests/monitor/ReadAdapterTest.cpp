@@ -6,6 +6,7 @@
 #include "link/Clock.h"
 #include "link/VirtualClock.h"
 #include "shell/DiagnosticLog.h"
+#include "shell/Program.h"
 
 #include <gtest/gtest.h>
 
@@ -289,4 +290,26 @@ TEST_F(ReadAdapterAtMidnight, TimesOutAfterTheSameElapsedTimeAsAtNoon)
     EXPECT_TRUE(IsZeroDate(read()));
     EXPECT_EQ(Now().date(), QDate(2026, 3, 3));
     EXPECT_EQ(texts(), QStringList {QStringLiteral("Scan timed out.")});
+}
+
+TEST_F(ReadAdapterTest, ClosingDown_EndsAnExchangeThatKeepsReceiving)
+{
+    // An adapter that keeps sending without ever ending its reply would hold the exchange
+    // open for as long as it talks; a program that is closing down stops listening.
+    Reply endless;
+    for (int t = 100; t < 600000; t += 500)
+        endless.append({t, QStringLiteral("28A1")});
+    port.setReply(endless);
+    m_clock.setOnSleep([this] {
+        if (m_clock.elapsedMs() >= 5000)
+            program().closing = true;
+    });
+
+    const QDateTime result = read();
+    program().closing = false;
+
+    EXPECT_TRUE(IsZeroDate(result));
+    EXPECT_LT(m_clock.elapsedMs(), 6000);
+    EXPECT_EQ(port.written(), QStringList{QStringLiteral("D")});
+    EXPECT_FALSE(port.isOpen());
 }
