@@ -68,15 +68,6 @@ ScanCycle::ScanCycle(ScanView *view, QObject *parent) : QObject(parent), m_view(
     connect(&Timer1, &QTimer::timeout, this, &ScanCycle::Timer1_Timer);
 }
 
-void ScanCycle::ApplyNameFallbacks()
-{
-    Settings &s = program().settings;
-    if (s.DefaultSensorLoc.isEmpty())
-        s.DefaultSensorLoc = QStringLiteral("Unknown");
-    if (s.LocationName.isEmpty())
-        s.LocationName = QStringLiteral("Unknown Location");
-}
-
 void ScanCycle::start()
 {
     LastGoodRead = NowWholeSeconds();
@@ -293,7 +284,7 @@ void ScanCycle::ReconnectDatabase()
     try {
         OpenDatabase();
         LoadOptions();
-        ApplyNameFallbacks();
+        ApplyNameFallbacks(program().settings);
         if (OutageReported) {
             if (program().settings.LogErrors)
                 WriteLog(QStringLiteral("Database connection failed ")

@@ -56,9 +56,6 @@ public:
     // How many scans have run since the cycle was made (the exchange was attempted).
     [[nodiscard]] int scanCount() const { return m_scanCount; }
 
-    // Fills in empty DefaultSensorLoc and LocationName for this run of the program.
-    static void ApplyNameFallbacks();
-
     QString RxBuffer;
     QDateTime LastGoodRead;
     bool CompactRequested = false;

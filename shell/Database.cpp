@@ -306,11 +306,7 @@ void OpenDatabase()
     EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("wStatus"), QStringLiteral("TINYINT"));
     EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("aWtDr"), QStringLiteral("TINYINT"));
     EnsureColumn(QStringLiteral("LogTbl"), QStringLiteral("lWtr"), QStringLiteral("TINYINT"));
-    Settings &s = program().settings;
-    if (s.DefaultSensorLoc.isEmpty())
-        s.DefaultSensorLoc = QStringLiteral("Unknown");
-    if (s.LocationName.isEmpty())
-        s.LocationName = QStringLiteral("Unknown Location");
+    ApplyNameFallbacks(program().settings);
 }
 
 bool EnsureColumn(const QString &table, const QString &column, const QString &type)

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <cmath>
+
 namespace clarow {
 
 Program &program()
@@ -12,6 +14,14 @@ Program &program()
 }
 
 void resetProgram() { program() = Program{}; }
+
+double TwipsPerPixelX() { return program().twipsPerPixelX > 0 ? program().twipsPerPixelX : 15.0; }
+
+double TwipsPerPixelY() { return program().twipsPerPixelY > 0 ? program().twipsPerPixelY : 15.0; }
+
+int TwipsToPixelsX(double twips) { return static_cast<int>(std::lround(twips / TwipsPerPixelX())); }
+
+int TwipsToPixelsY(double twips) { return static_cast<int>(std::lround(twips / TwipsPerPixelY())); }
 
 QString ProgramFolder()
 {

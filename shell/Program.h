@@ -31,6 +31,13 @@ Program &program();
 // Back to the values of a fresh start (tests).
 void resetProgram();
 
+// The screen's twips per pixel (15 until the start-up has read the screen), and lengths in
+// twips (1/1440 inch, as positions and sizes are stored) as whole pixels.
+[[nodiscard]] double TwipsPerPixelX();
+[[nodiscard]] double TwipsPerPixelY();
+[[nodiscard]] int TwipsToPixelsX(double twips);
+[[nodiscard]] int TwipsToPixelsY(double twips);
+
 // The program folder: $CLAROW_HOME when set, else the folder of the executable. It holds
 // clarowdata.mdb, the daily .log files and ClarowManual.pdf.
 [[nodiscard]] QString ProgramFolder();

@@ -279,4 +279,12 @@ void SavePortNumber(int port)
     store.sync();
 }
 
+void ApplyNameFallbacks(Settings &s)
+{
+    if (s.DefaultSensorLoc.isEmpty())
+        s.DefaultSensorLoc = QStringLiteral("Unknown");
+    if (s.LocationName.isEmpty())
+        s.LocationName = QStringLiteral("Unknown Location");
+}
+
 } // namespace clarow

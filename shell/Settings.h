@@ -78,6 +78,9 @@ void LoadOptions();
 bool SaveOptions();
 // Writes the 11 window keys (MdiLeft through GrHeight).
 void SaveWindowPositions();
+// For this run only (the store keeps the empty texts): an empty DefaultSensorLoc becomes
+// "Unknown" and an empty LocationName "Unknown Location".
+void ApplyNameFallbacks(Settings &s);
 // Sets PortNumber and writes that key alone, at once.
 void SavePortNumber(int port);
 

@@ -56,51 +56,39 @@ Collection::~Collection()
     m_cycle.setView(nullptr);
 }
 
-int Collection::twipsToX(double twips) const
-{
-    const double tpp = program().twipsPerPixelX > 0 ? program().twipsPerPixelX : 15.0;
-    return static_cast<int>(std::lround(twips / tpp));
-}
-
-int Collection::twipsToY(double twips) const
-{
-    const double tpp = program().twipsPerPixelY > 0 ? program().twipsPerPixelY : 15.0;
-    return static_cast<int>(std::lround(twips / tpp));
-}
-
 void Collection::Form_Load()
 {
     m_cycle.stop();
 
     // The grid reads the temperature scale for its header: the settings are loaded by now.
-    ScanCycle::ApplyNameFallbacks();
+    ApplyNameFallbacks(program().settings);
     FlexGrid1 = new FlexGrid(this, this);
-    FlexGrid1->move(twipsToX(kGridLeft), twipsToY(kGridTop));
+    FlexGrid1->move(TwipsToPixelsX(kGridLeft), TwipsToPixelsY(kGridTop));
 
 
     StatusBx = new QLineEdit(this);
     StatusBx->setObjectName(QStringLiteral("StatusBx"));
     StatusBx->setReadOnly(true);
     StatusBx->setFocusPolicy(Qt::NoFocus);
-    StatusBx->setGeometry(FlexGrid1->x() + twipsToX(60), twipsToY(kBoxTop), twipsToX(kStatusWidth),
-                          twipsToY(kBoxHeight));
+    StatusBx->setGeometry(FlexGrid1->x() + TwipsToPixelsX(60), TwipsToPixelsY(kBoxTop), TwipsToPixelsX(kStatusWidth),
+                          TwipsToPixelsY(kBoxHeight));
 
     clarowBx = new QLineEdit(this);
     clarowBx->setObjectName(QStringLiteral("clarowBx"));
     clarowBx->setText(program().settings.LocationName);
-    const int locationWidth = twipsToX(kLocationWidth);
-    clarowBx->setGeometry(FlexGrid1->geometry().right() + 1 - locationWidth, twipsToY(kBoxTop),
-                          locationWidth, twipsToY(kBoxHeight));
+    const int locationWidth = TwipsToPixelsX(kLocationWidth);
+    clarowBx->setGeometry(FlexGrid1->geometry().right() + 1 - locationWidth, TwipsToPixelsY(kBoxTop),
+                          locationWidth, TwipsToPixelsY(kBoxHeight));
 
-    resize(FlexGrid1->width() + twipsToX(kExtraWidth),
-           FlexGrid1->height() + twipsToY(kExtraHeight));
+    resize(FlexGrid1->width() + TwipsToPixelsX(kExtraWidth),
+           FlexGrid1->height() + TwipsToPixelsY(kExtraHeight));
 
     m_cycle.start();
 }
 
 void Collection::placeWindow()
 {
-    const QPoint at(twipsToX(program().settings.CfLeft), twipsToY(program().settings.CfTop));
+    const QPoint at(TwipsToPixelsX(program().settings.CfLeft), TwipsToPixelsY(program().settings.CfTop));
     if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
         frame->move(at);
     else if (isWindow())
@@ -137,7 +125,7 @@ int Collection::mainInnerHeightTwips() const
 {
     const MainMDI *main = mainWindow();
     const int px = main ? main->mdiArea()->viewport()->height() : height();
-    return static_cast<int>(std::lround(px * program().twipsPerPixelY));
+    return static_cast<int>(std::lround(px * TwipsPerPixelY()));
 }
 
 bool Collection::windowsMinimized() const
@@ -166,8 +154,8 @@ void Collection::fitMonitor(int windowWidthTwips, std::optional<int> windowHeigh
     // The stored sizes are the window's outer size; inside the workspace the frame adds its
     // border and caption around this widget.
     const QSize border = f == this ? QSize() : f->size() - size();
-    const int w = twipsToX(windowWidthTwips);
-    const int h = windowHeightTwips ? twipsToY(*windowHeightTwips) : f->height();
+    const int w = TwipsToPixelsX(windowWidthTwips);
+    const int h = windowHeightTwips ? TwipsToPixelsY(*windowHeightTwips) : f->height();
     f->resize(w, h);
     if (f != this)
         resize(w - border.width(), h - border.height());
@@ -178,7 +166,7 @@ void Collection::placeBoxes()
 {
     if (!FlexGrid1)
         return;
-    StatusBx->move(FlexGrid1->x() + twipsToX(60), StatusBx->y());
+    StatusBx->move(FlexGrid1->x() + TwipsToPixelsX(60), StatusBx->y());
     clarowBx->move(FlexGrid1->geometry().right() + 1 - clarowBx->width(), clarowBx->y());
 }
 

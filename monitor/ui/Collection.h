@@ -53,8 +53,6 @@ protected:
 private:
     void Form_Load();
     void placeWindow();
-    [[nodiscard]] int twipsToX(double twips) const;
-    [[nodiscard]] int twipsToY(double twips) const;
     [[nodiscard]] MainMDI *mainWindow() const;
     [[nodiscard]] QWidget *frame();
     void placeBoxes();

@@ -20,11 +20,6 @@ namespace clarow {
 
 namespace {
 
-double twipsPerPixelX() { return program().twipsPerPixelX > 0 ? program().twipsPerPixelX : 15.0; }
-double twipsPerPixelY() { return program().twipsPerPixelY > 0 ? program().twipsPerPixelY : 15.0; }
-int toPixelsX(double twips) { return static_cast<int>(std::lround(twips / twipsPerPixelX())); }
-int toPixelsY(double twips) { return static_cast<int>(std::lround(twips / twipsPerPixelY())); }
-
 // 0xBBGGRR, as the colours are stored.
 QColor fromBgr(qint32 c)
 {
@@ -178,7 +173,7 @@ FlexGrid::FlexGrid(GridHost *host, QWidget *parent)
     rowsHeader->hide();
     rowsHeader->setMinimumSectionSize(1);
     rowsHeader->setSectionResizeMode(QHeaderView::Fixed);
-    rowsHeader->setDefaultSectionSize(toPixelsY(kDataRowTwips));
+    rowsHeader->setDefaultSectionSize(TwipsToPixelsY(kDataRowTwips));
 
     QHeaderView *header = horizontalHeader();
     header->setMinimumSectionSize(1);
@@ -186,11 +181,11 @@ FlexGrid::FlexGrid(GridHost *host, QWidget *parent)
     header->setSectionsClickable(false);
     header->setHighlightSections(false);
     header->setTextElideMode(Qt::ElideNone);
-    header->setFixedHeight(toPixelsY(kHeaderRowTwips));
+    header->setFixedHeight(TwipsToPixelsY(kHeaderRowTwips));
     header->viewport()->installEventFilter(this);
 
     applyColumnWidths();
-    const double px = twipsPerPixelY();
+    const double px = TwipsPerPixelY();
     setGridSize(static_cast<int>(std::lround(columnsWidthTwips() + 5 * px)),
                 static_cast<int>(std::lround(kHeaderRowTwips + 7 * px)));
 }
@@ -205,7 +200,7 @@ void FlexGrid::applyColumnWidths()
     for (int c = 0; c < kGridColumnCount; ++c) {
         setColumnHidden(c, m_widths[c] == 0);
         if (m_widths[c] > 0)
-            setColumnWidth(c, toPixelsX(m_widths[c]));
+            setColumnWidth(c, TwipsToPixelsX(m_widths[c]));
     }
 }
 
@@ -213,7 +208,7 @@ void FlexGrid::setGridSize(int widthTwips, int heightTwips)
 {
     m_gridWidthTwips = widthTwips;
     m_gridHeightTwips = heightTwips;
-    resize(toPixelsX(widthTwips), toPixelsY(heightTwips));
+    resize(TwipsToPixelsX(widthTwips), TwipsToPixelsY(heightTwips));
 }
 
 void FlexGrid::BuildFgrid()
@@ -262,7 +257,7 @@ void FlexGrid::build()
 
         if (!m_host->windowsMinimized() && !m_host->windowsMaximized()) {
             const GridSize g = SizeGrid(needed, columnsWidthTwips(), m_host->mainInnerHeightTwips(),
-                                        twipsPerPixelY());
+                                        TwipsPerPixelY());
             setVerticalScrollBarPolicy(g.verticalScrollBar ? Qt::ScrollBarAsNeeded
                                                            : Qt::ScrollBarAlwaysOff);
             setGridSize(g.gridWidth, g.gridHeight);

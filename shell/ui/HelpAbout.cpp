@@ -64,8 +64,7 @@ HelpAbout::HelpAbout(QWidget *parent)
     layout->addStretch();
     layout->addLayout(buttons);
 
-    const Program &p = program();
-    m_fixed = QSize(qRound(kWidthTwips / p.twipsPerPixelX), qRound(kHeightTwips / p.twipsPerPixelY));
+    m_fixed = QSize(TwipsToPixelsX(kWidthTwips), TwipsToPixelsY(kHeightTwips));
     resize(m_fixed);
 }
 

@@ -102,9 +102,8 @@ void MainMDI::buildMenus()
 void MainMDI::placeFromSettings()
 {
     const Settings &s = program().settings;
-    const Program &p = program();
-    move(qRound(s.MdiLeft / p.twipsPerPixelX), qRound(s.MdiTop / p.twipsPerPixelY));
-    resize(qRound(s.MdiWidth / p.twipsPerPixelX), qRound(s.MdiHeight / p.twipsPerPixelY));
+    move(TwipsToPixelsX(s.MdiLeft), TwipsToPixelsY(s.MdiTop));
+    resize(TwipsToPixelsX(s.MdiWidth), TwipsToPixelsY(s.MdiHeight));
 }
 
 bool MainMDI::startUp()
