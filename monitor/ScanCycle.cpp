@@ -9,6 +9,7 @@
 #include "shell/Database.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/Errors.h"
+#include "shell/PortLoan.h"
 #include "shell/Program.h"
 #include "shell/Settings.h"
 
@@ -137,14 +138,23 @@ void ScanCycle::Timer1_Timer()
         logError(timerError, describe(e));
     }
 
-    if (seconds != 0) {
-        showStatus(QStringLiteral("Seconds to next scan: %1").arg(seconds, 2, 10, QLatin1Char('0')));
-    } else {
+    // A scan is due in every second of the schedule in which a whole number of minutes is
+    // left, once: a scan that ends within that same second must not be followed by another.
+    // A scan that fell due while a window had borrowed the port is made up when it is back.
+    const QDateTime second = NowWholeSeconds();
+    const bool due = seconds == 0 ? second != m_lastScanStart : m_scanOwed;
+    if (due && PortLent()) {
+        m_scanOwed = true;
+    } else if (due) {
+        m_scanOwed = false;
+        m_lastScanStart = second;
         try {
             runScan();
         } catch (const std::exception &e) {
             logError(timerError, describe(e));
         }
+    } else if (seconds != 0) {
+        showStatus(QStringLiteral("Seconds to next scan: %1").arg(seconds, 2, 10, QLatin1Char('0')));
     }
 
     if (LastGoodRead.isValid() && LastGoodRead.msecsTo(Now()) > kWatchMs) {
@@ -161,6 +171,7 @@ void ScanCycle::Timer1_Timer()
 void ScanCycle::runScan()
 {
     ScanMark mark(m_scanning);
+    PortUse portInUse;
     ++m_scanCount;
     Timer1.stop();
     showStatus(QStringLiteral("Scanning"));

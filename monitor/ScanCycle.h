@@ -75,6 +75,8 @@ private:
     ScanView *m_view = nullptr;
     bool m_scanning = false;
     int m_scanCount = 0;
+    QDateTime m_lastScanStart; // the second in which the last scan started
+    bool m_scanOwed = false;   // a scan fell due while the port was lent
 };
 
 } // namespace clarow

@@ -19,6 +19,8 @@ struct Program
     bool upgrading = false;   // a firmware transfer runs; windows refuse to close
     bool optionsOpen = false; // the Options dialog is loaded
     bool closing = false;     // the program is closing down: long waits give up early
+    bool portBusy = false;    // a scan's exchange uses the serial port
+    int portLoans = 0;        // windows that borrowed the serial port: no scan starts
     QDateTime scanSlot;       // start of the current logging slot; invalid until the first tick
     QDateTime nextScan;       // the next reading at or after this time goes to the history
     int errorContext = 0;     // where the start-up was when it failed

@@ -5,6 +5,7 @@
 #include "monitor/ScanCycle.h"
 #include "monitor/ui/Collection.h"
 #include "shell/Database.h"
+#include "shell/PortLoan.h"
 #include "shell/Program.h"
 #include "shell/Settings.h"
 
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -197,6 +199,49 @@ TEST_F(ScanCycleTest, OneMinuteInterval_EveryMinutesReadingGoesToTheHistory)
     for (qsizetype i = 1; i < rows.size(); ++i)
         EXPECT_NEAR(gap(rows[i - 1], rows[i]), 60, 1);
     EXPECT_EQ(history(kHumiditySensor).size(), 10);
+}
+
+TEST_F(ScanCycleTest, FastAdapterOrBorrowedPort_OneScanPerMinuteAndNoneWhileThePortIsLent)
+{
+    // An adapter that answers within the same second: a scan must not run twice in the second
+    // that is due, or "consecutive scans" would count half-minutes.
+    port.setReply({{50, kGoodReply}});
+    cycle->start();
+    const QDateTime start = Now();
+    runUntil(start.addSecs(600).addMSecs(-1500));
+    EXPECT_EQ(view.scanTimes.size(), 10);
+    for (qsizetype i = 1; i < view.scanTimes.size(); ++i)
+        EXPECT_NEAR(gap(view.scanTimes[i - 1], view.scanTimes[i]), 60, 1);
+
+    // A window borrows the port across the next due second: nothing reaches the adapter, and the
+    // scan is made up at the first tick after the port comes back.
+    const qsizetype writes = port.written().size();
+    const qsizetype scans = view.scanTimes.size();
+    {
+        PortLoan loan;
+        runFor(5);
+        EXPECT_EQ(port.written().size(), writes);
+        EXPECT_EQ(view.scanTimes.size(), scans);
+        EXPECT_TRUE(cycle->timer().isActive());
+    }
+    const QDateTime back = Now();
+    runFor(1);
+    ASSERT_EQ(view.scanTimes.size(), scans + 1);
+    EXPECT_LE(back.msecsTo(view.scanTimes.last()), 200);
+    EXPECT_GT(port.written().size(), writes);
+
+    // A window that asks for the port while a scan uses it gets it once the scan is over.
+    bool ran = false;
+    {
+        PortUse scanRunning;
+        EXPECT_FALSE(WhenPortFree(cycle.get(), [&] { ran = !PortBusy(); }));
+    }
+    QElapsedTimer wait;
+    wait.start();
+    while (!ran && wait.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_FALSE(PortBusy());
+    EXPECT_TRUE(ran);
 }
 
 TEST_F(ScanCycleTest, AdapterAway25Minutes_BothMissedSlotsCaughtUpThenBackToTheInterval)
