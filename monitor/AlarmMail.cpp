@@ -132,7 +132,8 @@ QList<MailRow> LoadMailRows()
     QSqlQuery q(Db());
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT SensorID, Location, InAlarm, Connected, MailSent, AlType, cTmp, "
-                               "aTempHi, aTempLo, cCh2, aCh2Hi, aCh2Lo, wStatus FROM Sensors ORDER BY rowid")))
+                               "aTempHi, aTempLo, cCh2, aCh2Hi, aCh2Lo, wStatus, MailedAlType "
+                               "FROM Sensors ORDER BY rowid")))
         ThrowDatabase(q);
     QList<MailRow> rows;
     while (q.next()) {
@@ -150,6 +151,7 @@ QList<MailRow> LoadMailRows()
         r.aCh2Hi = Optional<float>(q.value(10));
         r.aCh2Lo = Optional<float>(q.value(11));
         r.wStatus = Optional<int>(q.value(12));
+        r.mailedAlType = Optional<int>(q.value(13));
         rows << r;
     }
     return rows;
@@ -171,11 +173,12 @@ void MarkMailed(const AlarmMailText &mail)
     try {
         QSqlQuery alarm(db);
         // A row reset by the operator while the mail was on its way stays reset.
-        alarm.prepare(QStringLiteral("UPDATE Sensors SET MailSent = 1 WHERE SensorID = ? AND InAlarm = 1"));
+        alarm.prepare(QStringLiteral(
+            "UPDATE Sensors SET MailSent = 1, MailedAlType = AlType WHERE SensorID = ? AND InAlarm = 1"));
         for (const QString &id : mail.alarmIds)
             Execute(alarm, id);
         QSqlQuery back(db);
-        back.prepare(QStringLiteral("UPDATE Sensors SET MailSent = 0 WHERE SensorID = ?"));
+        back.prepare(QStringLiteral("UPDATE Sensors SET MailSent = 0, MailedAlType = NULL WHERE SensorID = ?"));
         for (const QString &id : mail.returnIds)
             Execute(back, id);
         QSqlQuery reconnected(db);
@@ -220,6 +223,36 @@ void LogFailure(const MailResult &r)
     LogIfWanted(MailErrorText(r.number, r.description, r.serverReply, r.libraryError));
 }
 
+// The alarm mail is retried at every due evaluation, which may be every scan. A failure that
+// lasts is logged when it starts and then once an hour while it stays the same; a different
+// failure is logged at once, and so is the first mail that goes out again.
+constexpr qint64 kRepeatFailureSecs = 3600;
+
+void NoteMailFailure(const QString &text)
+{
+    Program &p = program();
+    const QDateTime now = Now();
+    if (p.mailFailure.isEmpty())
+        p.mailFailingSince = now;
+    if (text != p.mailFailure || !p.mailFailureLogged.isValid()
+        || p.mailFailureLogged.secsTo(now) >= kRepeatFailureSecs) {
+        LogIfWanted(text);
+        p.mailFailureLogged = now;
+    }
+    p.mailFailure = text;
+}
+
+void NoteMailWorks()
+{
+    Program &p = program();
+    if (p.mailFailure.isEmpty())
+        return;
+    LogIfWanted(QStringLiteral("Alarm mail is working again. It had failed since ")
+                + p.mailFailingSince.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral("."));
+    p.mailFailure.clear();
+    p.mailFailureLogged = QDateTime();
+}
+
 } // namespace
 
 QString AlarmBlock(const MailRow &row)
@@ -236,11 +269,16 @@ QString AlarmBlock(const MailRow &row)
     return out + SecondChannelLines(row, true);
 }
 
+// The alarm being ended was the disconnected one. By the time the mail is written the
+// evaluation has already given the answering sensor its new alarm type, so the type the alarm
+// mail went out for is what tells.
+static bool Reconnected(const MailRow &row) { return row.alType == 9 || row.mailedAlType == 9; }
+
 QString ReturnBlock(const MailRow &row)
 {
     QString out = Line(QStringLiteral("Sensor ID:"), 27, row.sensorId);
     out += Line(QStringLiteral("Location:"), 27, row.location);
-    if (row.alType == 9)
+    if (Reconnected(row))
         out += Line(QString(), 27, QStringLiteral("Reconnected"));
     out += Line(QStringLiteral("Current temperature:"), 27, Text(row.cTmp));
     return out + SecondChannelLines(row, false);
@@ -277,7 +315,7 @@ AlarmMailText ComposeAlarmMail(const QList<MailRow> &rows, const Settings &s)
         }
         mail.body += ReturnBlock(row) + kCrLf;
         mail.returnIds << row.sensorId;
-        if (row.alType == 9)
+        if (Reconnected(row))
             mail.reconnectedIds << row.sensorId;
     }
     return mail;
@@ -311,16 +349,17 @@ void CheckAlarms(MailTransport &transport)
     try {
         const AlarmMailText mail = ComposeAlarmMail(LoadMailRows(), s);
         if (!MailSettingsPresent(s)) {
-            LogIfWanted(QStringLiteral("Alarm mail failed. One or more parameters not present."));
+            NoteMailFailure(QStringLiteral("Alarm mail failed. One or more parameters not present."));
             return;
         }
         if (!mail.body.isEmpty()) {
             const MailResult r = transport.send(ServerSettings(s), {s.MailFrom, s.MailAddress, mail.subject, mail.body});
             if (!r.ok) {
-                LogFailure(r);
+                NoteMailFailure(MailErrorText(r.number, r.description, r.serverReply, r.libraryError));
                 return;
             }
             MarkMailed(mail);
+            NoteMailWorks();
         }
         LogIfWanted(QStringLiteral("Alarm mail sent to ") + s.MailAddress + QStringLiteral(". ") + kCrLf
                     + QString::number(mail.alarmCount) + QStringLiteral(" sensors in alarm. ") + kCrLf

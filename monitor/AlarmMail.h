@@ -31,6 +31,7 @@ struct MailRow
     std::optional<bool> connected;
     std::optional<bool> mailSent;
     std::optional<int> alType;
+    std::optional<int> mailedAlType; // the alarm the last alarm mail listed
     std::optional<float> cTmp;
     std::optional<float> aTempHi;
     std::optional<float> aTempLo;
@@ -49,7 +50,7 @@ struct AlarmMailText
     int returnCount = 0;
     QStringList alarmIds;       // to be marked MailSent once the mail went out
     QStringList returnIds;      // to be marked not MailSent once the mail went out
-    QStringList reconnectedIds; // return rows whose disconnected alarm (AlType 9) ends
+    QStringList reconnectedIds; // return rows whose mailed alarm was the disconnected one
 };
 
 // Both passes over the rows, in their stored order: the alarm section first, then the

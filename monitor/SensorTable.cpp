@@ -249,25 +249,32 @@ int FreshAlarm(const SensorState &r)
 }
 
 // Counts consecutive scans towards an alarm or return-to-normal mail. An empty count stays
-// empty (it never reaches the threshold) until a reset fills it.
-void CountTowardsMail(SensorState &r, bool inAlarm, bool &mailPending)
+// empty (it never reaches the threshold) until a reset fills it. A mail becomes due only for
+// a sensor that the mail can list: one in alarm and not yet mailed, or a mailed one that is
+// back within its limits and answering. Without return-to-normal mail, a mailed sensor that
+// has stayed back to normal for as many scans is marked as not mailed, so that its next alarm
+// is mailed again. Returns true when that mark is to be cleared.
+bool CountTowardsMail(SensorState &r, bool inAlarm, bool &mailPending)
 {
     const Settings &s = program().settings;
     const auto add = [](std::optional<int> c) { return c ? std::optional<int>(*c + 1) : c; };
-    const bool reached = [&] {
-        if (r.mailSent == false) {
-            r.concAlarms = inAlarm ? add(r.concAlarms) : 0;
-        } else {
-            // An empty MailSent counts as a mailed alarm.
-            r.concAlarms = inAlarm ? std::optional<int>(0) : add(r.concAlarms);
-        }
-        return r.concAlarms && *r.concAlarms >= s.MinsConsecutive;
-    }();
-    if (!reached)
-        return;
-    if (r.mailSent == false || s.SendMailRtn)
-        mailPending = true;
+    if (r.mailSent == false) {
+        r.concAlarms = inAlarm ? add(r.concAlarms) : 0;
+    } else if (inAlarm || !r.connected) {
+        // An empty MailSent counts as a mailed alarm. A silent sensor cannot be listed as
+        // back to normal, so it does not count towards that mail.
+        r.concAlarms = 0;
+    } else {
+        r.concAlarms = add(r.concAlarms);
+    }
+    if (!r.concAlarms || *r.concAlarms < s.MinsConsecutive)
+        return false;
     r.concAlarms = 0;
+    if (r.mailSent == false || s.SendMailRtn) {
+        mailPending = true;
+        return false;
+    }
+    return true;
 }
 
 QVariant Nullable(std::optional<int> v) { return v ? QVariant(*v) : QVariant(); }
@@ -321,6 +328,8 @@ void EvaluateSensors(bool &mailPending)
         QSqlQuery save(db);
         Prepare(save, QStringLiteral("UPDATE Sensors SET AlType=?, InAlarm=?, Connected=?, ConcAlarms=? "
                                      "WHERE rowid=?"));
+        QSqlQuery forget(db);
+        Prepare(forget, QStringLiteral("UPDATE Sensors SET MailSent=0 WHERE rowid=?"));
         for (SensorState &r : rows) {
             int alType = 0;
             const QDateTime lastRead = FromSerial(r.lastR);
@@ -335,8 +344,11 @@ void EvaluateSensors(bool &mailPending)
                 alType = kDisconnected;
             }
             const bool inAlarm = alType > 0;
-            if (program().settings.SendMailAlarm)
-                CountTowardsMail(r, inAlarm, mailPending);
+            if (program().settings.SendMailAlarm && CountTowardsMail(r, inAlarm, mailPending)) {
+                forget.addBindValue(r.rowId);
+                if (!forget.exec())
+                    LogSensorError(ErrorText(forget));
+            }
 
             save.addBindValue(alType);
             save.addBindValue(inAlarm ? 1 : 0);

@@ -306,6 +306,9 @@ void OpenDatabase()
     EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("wStatus"), QStringLiteral("TINYINT"));
     EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("aWtDr"), QStringLiteral("TINYINT"));
     EnsureColumn(QStringLiteral("LogTbl"), QStringLiteral("lWtr"), QStringLiteral("TINYINT"));
+    // The alarm a mail went out for (AlType at the time), so that the mail that ends it can
+    // tell a sensor that came back from one that cooled down.
+    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("MailedAlType"), QStringLiteral("INTEGER"));
     ApplyNameFallbacks(program().settings);
 }
 
@@ -375,15 +378,9 @@ bool CompactDB(const QString &path, const QString &checkTable, const QString &pa
     bool madeBackup = false;
     try {
         Step(1);
-        // The close-down resets the sensor state in the file that is about to be compacted,
-        // also when the caller has closed the connection already.
-        if (!DatabaseIsOpen()) {
-            try {
-                OpenDatabase();
-            } catch (const std::exception &) {
-            }
-        }
-        CloseAll();
+        // Monitoring goes on after a scheduled compaction: the sensors keep their alarm and
+        // mail state (only the program's close-down resets it), so only the connection goes.
+        CloseConnection();
 
         Step(2);
         backup = BackupName(path);
@@ -429,7 +426,7 @@ bool CompactDB(const QString &path, const QString &checkTable, const QString &pa
         Step(7);
         // Everything written so far goes into the file itself before it is closed.
         Exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-        CloseAll();
+        CloseConnection();
 
         Step(8);
         // The copy replaces the file in one rename, so the path always holds a whole
@@ -455,7 +452,7 @@ bool CompactDB(const QString &path, const QString &checkTable, const QString &pa
             return false;
         return true;
     } catch (...) {
-        CloseAll();
+        CloseConnection();
         // The copy this run made is of no more use once the database is known to be sound;
         // removing it lets the next compaction go ahead.
         if (madeBackup && QFileInfo::exists(backup) && DatabaseSound(path))

@@ -45,15 +45,16 @@ void CloseAll();
 void CloseConnection();
 
 // Compacts the database file into a copy and puts the copy in its place, so that no failure
-// at any step loses data. The connection is closed on return.
+// at any step loses data. The sensors' alarm and mail state stays as it is. The connection is
+// closed on return.
 bool CompactDB(const QString &path, const QString &checkTable, const QString &password);
 
 } // namespace clarow
 
 namespace clarow::testhooks {
-// Called with the number of each step of CompactDB before it runs (1 close-down, 2 backup
+// Called with the number of each step of CompactDB before it runs (1 connection closed, 2 backup
 // name, 3 stale backup, 4 compaction into the backup, 5 check of the copy, 6 reopen and
-// check of the database, 7 close-down, 8 copy put in place, 9 backup removed). A test makes
+// check of the database, 7 connection closed, 8 copy put in place, 9 backup removed). A test makes
 // a step fail by throwing from it.
 extern std::function<void(int step)> compactStep;
 } // namespace clarow::testhooks

@@ -23,6 +23,9 @@ struct Program
     int portLoans = 0;        // windows that borrowed the serial port: no scan starts
     QDateTime scanSlot;       // start of the current logging slot; invalid until the first tick
     QDateTime nextScan;       // the next reading at or after this time goes to the history
+    QString mailFailure;          // the alarm mail failure last logged; empty while mail works
+    QDateTime mailFailureLogged;  // when that failure was last written to the log
+    QDateTime mailFailingSince;   // when alarm mail started failing
     int errorContext = 0;     // where the start-up was when it failed
     double twipsPerPixelX = 15.0;
     double twipsPerPixelY = 15.0;

@@ -20,6 +20,7 @@ CREATE TABLE Sensors (
     Connected    INTEGER,
     ConcAlarms   INTEGER DEFAULT 0,
     MailSent     INTEGER DEFAULT 0,
+    MailedAlType INTEGER NULL,
     wStatus      TINYINT NULL,
     aWtDr        TINYINT NULL
 );

@@ -4,6 +4,8 @@
 #include "support/TestHome.h"
 
 #include "link/Clock.h"
+#include "link/VirtualClock.h"
+#include "monitor/SensorTable.h"
 #include "monitor/MailTransport.h"
 #include "shell/Database.h"
 #include "shell/DiagnosticLog.h"
@@ -585,3 +587,116 @@ TEST_F(AlarmMailServer, ClosingDownGivesUpOnAServerThatNeverAnswers)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------- whole alarm stories
+
+// Alarms as they unfold over many scans, in virtual time, one scan a minute: each reading goes
+// through the sensor table, the evaluation decides whether a mail is due, and a due mail goes
+// to the server. A sensor left out of a scan's readings did not answer.
+class AlarmStory : public AlarmMailServer
+{
+protected:
+    void SetUp() override
+    {
+        AlarmMailServer::SetUp();
+        Settings &s = program().settings;
+        s.DefLoT = 10;
+        s.DefHiT = 30;
+        s.DefaultSensorLoc = QStringLiteral("Store");
+    }
+
+    void scan(const QMap<QString, float> &readings)
+    {
+        vc.setNow(kStart.addSecs(60 * ++minute));
+        const QDateTime read = NowWholeSeconds();
+        for (auto it = readings.cbegin(); it != readings.cend(); ++it)
+            UpdateSensor(it.key(), it.value(), 0, 0, read);
+        bool pending = false;
+        EvaluateSensors(pending);
+        if (pending) {
+            ++mailRuns;
+            CheckAlarms();
+            if (mails().size() > mailMinutes.size())
+                mailMinutes << minute;
+        }
+    }
+    void scans(int n, const QMap<QString, float> &readings)
+    {
+        for (int i = 0; i < n; ++i)
+            scan(readings);
+    }
+
+    const QDateTime kStart{QDate(2026, 3, 2), QTime(8, 0)};
+    VirtualClock vc{kStart};
+    ScopedClock useClock{vc};
+    int minute = 0;
+    int mailRuns = 0;
+    QList<int> mailMinutes; // the scan in which each mail went out
+};
+
+TEST_F(AlarmStory, WithoutReturnMail_ASensorBackToNormalHasItsNextAlarmMailedAgain)
+{
+    program().settings.SendMailRtn = false;
+    scan({{kA, 35}});
+    scans(2, {{kA, 20}});
+    EXPECT_FALSE(mailSent(kA));
+    scans(10, {{kA, 35}});
+    ASSERT_EQ(mails().size(), 2);
+    EXPECT_EQ(mailMinutes, (QList<int>{1, 4}));
+    EXPECT_TRUE(mails().at(1).body.contains(kA));
+}
+
+TEST_F(AlarmStory, ASilentMailedSensorMakesNoEmptyMailRunsNorHurriesOthers)
+{
+    program().settings.MinsConsecutive = 3;
+    scans(3, {{kA, 35}, {kB, 20}});
+    ASSERT_EQ(mailMinutes, QList<int>{3});
+
+    // A goes silent: disconnected for two hours, then lost, and never back.
+    scans(130, {{kB, 20}});
+    // B's alarm is mailed after its own three scans, not before.
+    scans(3, {{kB, 35}});
+    EXPECT_EQ(mailMinutes, (QList<int>{3, 136}));
+    EXPECT_EQ(mailRuns, 2);
+    EXPECT_FALSE(log().contains(QStringLiteral("0 sensors in alarm. \r\n0 sensors returned")));
+}
+
+TEST_F(AlarmStory, ASensorThatWasMailedAsDisconnectedIsReportedReconnected)
+{
+    scan({{kA, 20}});
+    scan({});
+    ASSERT_EQ(mails().size(), 1);
+    EXPECT_TRUE(mails().at(0).body.contains(QStringLiteral("Sensor faulty or disconnected.")));
+    scan({{kA, 21.5f}});
+    ASSERT_EQ(mails().size(), 2);
+    EXPECT_TRUE(mails().at(1).body.contains(
+        QStringLiteral("Location:                  Store\r\n                           Reconnected\r\n"
+                       "Current temperature:       21.5\r\n")));
+    EXPECT_FALSE(mailSent(kA));
+
+    // A sensor that cooled down after an over-temperature mail did not reconnect.
+    scan({{kA, 35}});
+    scan({{kA, 20}});
+    ASSERT_EQ(mails().size(), 4);
+    EXPECT_FALSE(mails().at(3).body.contains(QStringLiteral("Reconnected")));
+}
+
+TEST_F(AlarmStory, ALastingMailFailureIsLoggedHourlyAndItsEndOnce)
+{
+    const QString missing = QStringLiteral("Alarm mail failed. One or more parameters not present.");
+    program().settings.MailServer.clear();
+    scans(150, {{kA, 35}});
+    EXPECT_EQ(logEntries().count(missing), 3); // minutes 1, 61 and 121
+
+    // A different failure is logged at once.
+    program().settings.MailServer = QStringLiteral("127.0.0.1");
+    server->stop();
+    scan({{kA, 35}});
+    EXPECT_EQ(logEntries().filter(QStringLiteral("Error #-2147220986")).size(), 1);
+
+    ASSERT_TRUE(server->start());
+    scans(3, {{kA, 35}});
+    ASSERT_EQ(mails().size(), 1);
+    EXPECT_EQ(logEntries().filter(QStringLiteral("Alarm mail is working again")).size(), 1);
+    EXPECT_TRUE(log().contains(QStringLiteral("It had failed since 2026-03-02 08:01:00.")));
+}

@@ -1,13 +1,12 @@
 // clarow as the operator runs it: the real program, offscreen, on the adapter simulator's
 // pseudo-terminal, with its own program folder and settings. What it stores is read from the
-// database file through a connection of the test's own.
+// database file through a connection of the test's own, in one read transaction.
+#include "DbSnapshot.h"
 #include "SimProcess.h"
 #include "TestHome.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -32,25 +31,11 @@ struct Row
     QVariant ch2;
 };
 
-// The rows of one query, read through a short-lived connection of the test's own.
-QList<Row> ReadRows(const QString &file, const QString &sql)
+QList<Row> ToRows(const QList<QVariantList> &values)
 {
     QList<Row> rows;
-    const QString name = QStringLiteral("e2e-reader");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-        if (db.open()) {
-            QSqlQuery q(db);
-            if (q.exec(sql)) {
-                while (q.next())
-                    rows.append({q.value(0).toString(), q.value(1).toDouble(), q.value(2)});
-            }
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    for (const QVariantList &v : values)
+        rows.append({v.value(0).toString(), v.value(1).toDouble(), v.value(2)});
     return rows;
 }
 
@@ -114,8 +99,10 @@ TEST(CollectionE2E, ClarowOnTheSimulator_StoresCurrentValuesAndHistory)
     const QDeadlineTimer sensorsDeadline(25000);
     const QDeadlineTimer historyDeadline(80000);
     while (clarow.process().state() == QProcess::Running) {
-        sensors = ReadRows(home.databasePath(), sensorsSql);
-        history = ReadRows(home.databasePath(), historySql);
+        // Both in one read: a scan may commit between two separate ones.
+        const auto both = ReadTogether(home.databasePath(), {sensorsSql, historySql});
+        sensors = ToRows(both.at(0));
+        history = ToRows(both.at(1));
         if (history.size() >= 2 || historyDeadline.hasExpired())
             break;
         if (sensors.size() < 2 && sensorsDeadline.hasExpired())

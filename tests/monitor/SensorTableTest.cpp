@@ -312,7 +312,7 @@ TEST_F(SensorTableTest, ReadingExactly30SecondsOld_IsDisconnected)
     EXPECT_EQ(AlType(kTemp), 9);
 }
 
-TEST_F(SensorTableTest, SilentForTwoHours_IsLostAndCountsTowardsReturnMail)
+TEST_F(SensorTableTest, SilentForTwoHours_IsLostWithoutMakingAMailDue)
 {
     program().settings.SendMailAlarm = true;
     program().settings.SendMailRtn = true;
@@ -325,8 +325,9 @@ TEST_F(SensorTableTest, SilentForTwoHours_IsLostAndCountsTowardsReturnMail)
     m_clock.advanceMs(2 * 3600'000 - 61'000);
     EXPECT_FALSE(Evaluate());
     EXPECT_EQ(AlType(kTemp), 9);
+    // A silent sensor cannot be listed as back to normal: no mail becomes due for it.
     m_clock.advanceMs(2'000);
-    EXPECT_TRUE(Evaluate());
+    EXPECT_FALSE(Evaluate());
     EXPECT_EQ(AlType(kTemp), 0);
     EXPECT_EQ(Column(kTemp, QStringLiteral("InAlarm")).toInt(), 0);
     EXPECT_EQ(Column(kTemp, QStringLiteral("Connected")).toInt(), 0);
@@ -377,8 +378,11 @@ TEST_F(SensorTableTest, ReturnToNormal_MailedOnlyWhenWanted)
     Read(kTemp, 40.0f);
     EXPECT_FALSE(Evaluate()); // return-to-normal mail not wanted; the count still restarts
     EXPECT_EQ(Column(kTemp, QStringLiteral("ConcAlarms")).toInt(), 0);
+    // ... and the sensor counts as not mailed, so its next alarm is mailed again.
+    EXPECT_EQ(Column(kTemp, QStringLiteral("MailSent")).toInt(), 0);
 
     program().settings.SendMailRtn = true;
+    Set(kTemp, QStringLiteral("MailSent"), 1);
     for (int scan = 1; scan <= 2; ++scan) {
         NextMinute();
         Read(kTemp, 40.0f);
