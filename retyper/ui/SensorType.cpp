@@ -47,7 +47,10 @@ SensorType::SensorType(QWidget *parent)
     m_scanBtn = named(new QPushButton(QStringLiteral("Scan"), this), "ScanBtn");
     m_sensorLabel = named(new QLabel(QStringLiteral("Sensor"), this), "SensorLabel");
     m_sensorListBx = captioned(named(new QComboBox(this), "SensorListBx"), m_sensorLabel);
-    m_sensorListBx->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // Wide enough from the start for the longest entry: a sensor line and the longest suffix.
+    m_sensorListBx->setMinimumContentsLength(
+        kSensorLineLength + int(TypeSuffix(QStringLiteral("1E")).size()));
+    m_sensorListBx->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_label1 = named(new QLabel(QStringLiteral("Change to type"), this), "Label1");
     m_sensorTypeBx = captioned(named(new QComboBox(this), "SensorTypeBx"), m_label1);
     m_applyBtn = named(new QPushButton(QStringLiteral("Apply"), this), "ApplyBtn");
@@ -57,8 +60,11 @@ SensorType::SensorType(QWidget *parent)
 
     auto *grid = new QGridLayout(this);
     grid->addWidget(m_label2, 0, 0);
-    grid->addWidget(m_portNoBx, 0, 1);
-    grid->addWidget(m_scanBtn, 0, 2);
+    auto *portRow = new QHBoxLayout;
+    portRow->addWidget(m_portNoBx);
+    portRow->addWidget(m_scanBtn);
+    portRow->addStretch();
+    grid->addLayout(portRow, 0, 1, 1, 2);
     grid->addWidget(m_sensorLabel, 1, 0);
     grid->addWidget(m_sensorListBx, 1, 1, 1, 2);
     grid->addWidget(m_label1, 2, 0);

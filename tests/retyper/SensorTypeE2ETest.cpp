@@ -185,3 +185,25 @@ TEST(SensorTypeE2E, TypeChange_WrittenKeptSelectedAndDecodedByTheMonitor)
     EXPECT_EQ(light->id, b2 + QStringLiteral(" 1B"));
     EXPECT_EQ(light->logCh2, std::optional<float>(37.0f));
 }
+
+TEST(SensorTypeE2E, CloseDuringScan_WaitsForTheExchangeAndEndsItEarly)
+{
+    NoRealPorts noRealPorts;
+    SimProcess sim(QStringLiteral("sensor 26000000000000A1 19\nfault cut 0\n"));
+    sim.attachAsPort(1);
+    SensorType window;
+    window.show();
+    bool busyAtClose = false;
+    QTimer::singleShot(800, &window, [&] {
+        busyAtClose = window.tool().busy();
+        window.close();
+    });
+
+    EXPECT_TRUE(window.load());
+
+    EXPECT_TRUE(busyAtClose);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(window.tool().busy());
+    // Stopped within its first inventory attempt rather than after all three.
+    EXPECT_EQ(sim.log().count(QStringLiteral("I: inventory")), 1) << sim.log().toStdString();
+}
