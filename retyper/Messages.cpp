@@ -1,6 +1,6 @@
 #include "retyper/Messages.h"
 
-#include <cstdio>
+#include "link/ConsoleBox.h"
 
 namespace clarow::retyper {
 
@@ -8,12 +8,7 @@ namespace {
 class StderrShower final : public MessageShower
 {
 public:
-    void show(const QString &text, const QString &title) override
-    {
-        QString shown = text;
-        shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(shown));
-    }
+    void show(const QString &text, const QString &title) override { WriteBoxToStderr(title, text); }
 };
 
 MessageShower *g_shower = nullptr;
