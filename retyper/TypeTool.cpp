@@ -41,8 +41,11 @@ TypeTool::~TypeTool() { closePort(); }
 void TypeTool::choosePort(int number)
 {
     // An exchange still running belongs to the old port; its answer must not fill the list.
-    if (m_busy)
+    // Its last status text no longer holds either.
+    if (m_busy) {
         m_stopping = true;
+        setStatus(QString());
+    }
     m_portNumber = number;
     m_adapterFound = false;
     setList({}, -1);
