@@ -1,6 +1,6 @@
 #include "shell/Prompter.h"
 
-#include <cstdio>
+#include "link/ConsoleBox.h"
 
 namespace clarow {
 
@@ -11,9 +11,7 @@ class StderrPrompter final : public Prompter
 public:
     Answer ask(const QString &text, const QString &title, Buttons buttons, Icon) override
     {
-        QString shown = text;
-        shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(shown));
+        WriteBoxToStderr(title, text);
         return DismissedAnswer(buttons);
     }
 };

@@ -468,10 +468,8 @@ QList<Chunk> Adapter::command(char c, double seconds)
         m_imageComplete = false;
         Log(seconds, QStringLiteral("Z: loader entered"));
         return {};
-    case '\r':
-    case '\n':
-        return {};
     default:
+        // Commands carry no line ending; one that arrives is logged like any stray character.
         Log(seconds, QStringLiteral("ignored character %1").arg(int(uchar(c))));
         return {};
     }
