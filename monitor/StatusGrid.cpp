@@ -192,4 +192,19 @@ GridSize SizeGrid(int neededHeight, int columnsWidth, int mainInner, double px)
     return g;
 }
 
+GridSize SizeGridWithin(int neededHeight, int columnsWidth, int roomHeight, double px)
+{
+    const auto twips = [](double v) { return static_cast<int>(std::lround(v)); };
+    GridSize g;
+    const int fitted = twips(neededHeight + 7 * px);
+    // Never less than the header and one row, so the grid stays usable in a tiny window.
+    const int room = std::max(roomHeight, kHeaderRowTwips + kDataRowTwips + twips(7 * px));
+    const bool fits = fitted <= room;
+    g.gridHeight = fits ? fitted : room;
+    g.windowHeight = 0;
+    g.gridWidth = twips(columnsWidth + (fits ? 5 : 19) * px);
+    g.verticalScrollBar = !fits;
+    return g;
+}
+
 } // namespace clarow

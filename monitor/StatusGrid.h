@@ -18,6 +18,8 @@ inline constexpr int kHeaderRowTwips = 660;
 inline constexpr int kDataRowTwips = 300;
 inline constexpr int kGridLeftTwips = 600;
 inline constexpr int kWidenedColumnTwips = 1240;
+// Room kept below the grid of a window that keeps its size.
+inline constexpr int kGridBottomMarginTwips = 120;
 // The window is this much wider than the grid.
 inline constexpr int kWindowExtraWidthTwips = 1350;
 inline constexpr std::array<int, kGridColumnCount> kColumnWidthsAtLoad = {2200, 4000, 1500, 0,
@@ -85,5 +87,8 @@ struct GridSize
 // it can; beyond that it is cut at a fixed height (small main window) or at the main
 // window's height and scrolls.
 [[nodiscard]] GridSize SizeGrid(int neededHeight, int columnsWidth, int mainInner, double px);
+// The grid inside a window that keeps its size (maximized): it fits its rows while the room
+// allows, else it takes the room and scrolls. roomHeight: the height below the grid's top.
+[[nodiscard]] GridSize SizeGridWithin(int neededHeight, int columnsWidth, int roomHeight, double px);
 
 } // namespace clarow

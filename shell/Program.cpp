@@ -23,6 +23,18 @@ int TwipsToPixelsX(double twips) { return static_cast<int>(std::lround(twips / T
 
 int TwipsToPixelsY(double twips) { return static_cast<int>(std::lround(twips / TwipsPerPixelY())); }
 
+void RecordPixelsX(qint32 &twips, int px)
+{
+    if (TwipsToPixelsX(twips) != px)
+        twips = static_cast<qint32>(std::lround(px * TwipsPerPixelX()));
+}
+
+void RecordPixelsY(qint32 &twips, int px)
+{
+    if (TwipsToPixelsY(twips) != px)
+        twips = static_cast<qint32>(std::lround(px * TwipsPerPixelY()));
+}
+
 QString ProgramFolder()
 {
     const QString home = qEnvironmentVariable("CLAROW_HOME");

@@ -42,6 +42,10 @@ void resetProgram();
 [[nodiscard]] double TwipsPerPixelY();
 [[nodiscard]] int TwipsToPixelsX(double twips);
 [[nodiscard]] int TwipsToPixelsY(double twips);
+// Records a length in pixels in a stored length in twips. The stored value stays while it
+// still gives the same pixels, so that a window opened and closed again does not creep.
+void RecordPixelsX(qint32 &twips, int px);
+void RecordPixelsY(qint32 &twips, int px);
 
 // The program folder: $CLAROW_HOME when set, else the folder of the executable. It holds
 // clarowdata.mdb, the daily .log files and ClarowManual.pdf.

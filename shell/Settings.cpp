@@ -270,6 +270,14 @@ void SaveWindowPositions()
     store.sync();
 }
 
+bool MainWindowSizeIsDefault(const Settings &s)
+{
+    const bool storeDefault = s.MdiWidth == QByteArray(keyNamed("MdiWidth").defaultText).toInt()
+                              && s.MdiHeight == QByteArray(keyNamed("MdiHeight").defaultText).toInt();
+    const bool fallback = s.MdiWidth == kFallbackMdiWidth && s.MdiHeight == kFallbackMdiHeight;
+    return storeDefault || fallback;
+}
+
 void SavePortNumber(int port)
 {
     Settings &s = program().settings;

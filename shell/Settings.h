@@ -76,8 +76,15 @@ void LoadOptions();
 // Writes the 43 option keys (LoggingInterval through LogComms). Throws ClarowError when the
 // store cannot be written.
 bool SaveOptions();
+// The size a main window stored at zero size opens with.
+inline constexpr qint32 kFallbackMdiWidth = 9000;
+inline constexpr qint32 kFallbackMdiHeight = 6800;
+
 // Writes the 11 window keys (MdiLeft through GrHeight).
 void SaveWindowPositions();
+// The main window's stored size is one the program chose (the store's default or the
+// fall-back for a stored zero), not one the user gave it.
+[[nodiscard]] bool MainWindowSizeIsDefault(const Settings &s);
 // For this run only (the store keeps the empty texts): an empty DefaultSensorLoc becomes
 // "Unknown" and an empty LocationName "Unknown Location".
 void ApplyNameFallbacks(Settings &s);

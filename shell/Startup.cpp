@@ -16,9 +16,9 @@ void ApplyMdiFallbacks(Settings &s)
     if (s.MdiTop == 0)
         s.MdiTop = 200;
     if (s.MdiWidth == 0)
-        s.MdiWidth = 9000;
+        s.MdiWidth = kFallbackMdiWidth;
     if (s.MdiHeight == 0)
-        s.MdiHeight = 6800;
+        s.MdiHeight = kFallbackMdiHeight;
 }
 
 QString StartupErrorText(int context, int number, const QString &description)

@@ -80,8 +80,9 @@ void Collection::Form_Load()
     clarowBx->setGeometry(FlexGrid1->geometry().right() + 1 - locationWidth, TwipsToPixelsY(kBoxTop),
                           locationWidth, TwipsToPixelsY(kBoxHeight));
 
-    resize(FlexGrid1->width() + TwipsToPixelsX(kExtraWidth),
-           FlexGrid1->height() + TwipsToPixelsY(kExtraHeight));
+    m_loadSize = QSize(FlexGrid1->width() + TwipsToPixelsX(kExtraWidth),
+                       FlexGrid1->height() + TwipsToPixelsY(kExtraHeight));
+    resize(m_loadSize);
 
     m_cycle.start();
 }
@@ -102,6 +103,14 @@ void Collection::showEvent(QShowEvent *event)
         return;
     m_placed = true;
     placeWindow();
+    // Back from maximized or minimized, the window fits its grid again.
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget())) {
+        connect(sub, &QMdiSubWindow::windowStateChanged, this,
+                [this](Qt::WindowStates before, Qt::WindowStates now) {
+                    if ((before & (Qt::WindowMaximized | Qt::WindowMinimized)) != (now & (Qt::WindowMaximized | Qt::WindowMinimized)))
+                        QTimer::singleShot(0, this, [this] { BuildFgrid(); });
+                });
+    }
 }
 
 void Collection::BuildFgrid()
@@ -128,6 +137,11 @@ int Collection::mainInnerHeightTwips() const
     return static_cast<int>(std::lround(px * TwipsPerPixelY()));
 }
 
+int Collection::monitorInnerHeightTwips() const
+{
+    return static_cast<int>(std::lround(height() * TwipsPerPixelY()));
+}
+
 bool Collection::windowsMinimized() const
 {
     const MainMDI *main = mainWindow();
@@ -137,9 +151,10 @@ bool Collection::windowsMinimized() const
 
 bool Collection::windowsMaximized() const
 {
-    const MainMDI *main = mainWindow();
+    // A maximized main window only gives the monitoring window more room; the monitoring
+    // window itself keeps its size while it is maximized.
     const QWidget *sub = qobject_cast<QMdiSubWindow *>(parentWidget());
-    return (main && main->isMaximized()) || (sub && sub->isMaximized());
+    return sub ? sub->isMaximized() : isMaximized();
 }
 
 bool Collection::programInFront() const
@@ -148,18 +163,22 @@ bool Collection::programInFront() const
     return active != nullptr && active == window();
 }
 
-void Collection::fitMonitor(int windowWidthTwips, std::optional<int> windowHeightTwips)
+void Collection::fitMonitor(std::optional<int> windowWidthTwips, std::optional<int> windowHeightTwips)
 {
     QWidget *f = frame();
-    // The stored sizes are the window's outer size; inside the workspace the frame adds its
-    // border and caption around this widget.
-    const QSize border = f == this ? QSize() : f->size() - size();
-    const int w = TwipsToPixelsX(windowWidthTwips);
-    const int h = windowHeightTwips ? TwipsToPixelsY(*windowHeightTwips) : f->height();
-    f->resize(w, h);
-    if (f != this)
-        resize(w - border.width(), h - border.height());
+    if (windowWidthTwips || windowHeightTwips) {
+        // The stored sizes are the window's outer size; inside the workspace the frame adds
+        // its border and caption around this widget.
+        const QSize border = f == this ? QSize() : f->size() - size();
+        const int w = windowWidthTwips ? TwipsToPixelsX(*windowWidthTwips) : f->width();
+        const int h = windowHeightTwips ? TwipsToPixelsY(*windowHeightTwips) : f->height();
+        f->resize(w, h);
+        if (f != this)
+            resize(w - border.width(), h - border.height());
+    }
     placeBoxes();
+    if (MainMDI *main = mainWindow())
+        main->growToFit(f);
 }
 
 void Collection::placeBoxes()
@@ -243,7 +262,20 @@ void Collection::closeEvent(QCloseEvent *event)
         return;
     }
     m_cycle.stop();
+    recordPlacement();
     event->accept();
+}
+
+void Collection::recordPlacement()
+{
+    // Where the user left the window is where it opens next time; a maximized or minimized
+    // window keeps the place it had before.
+    QWidget *f = frame();
+    if (f->isMaximized() || f->isMinimized())
+        return;
+    Settings &s = program().settings;
+    RecordPixelsX(s.CfLeft, f->x());
+    RecordPixelsY(s.CfTop, f->y());
 }
 
 } // namespace clarow

@@ -33,14 +33,17 @@ public:
     void closeWindow() override;
 
     [[nodiscard]] FlexGrid *grid() const { return FlexGrid1; }
+    // The size the window opens with (grid, boxes and margins).
+    [[nodiscard]] QSize sizeHint() const override { return m_loadSize; }
 
     // GridHost
     [[nodiscard]] QDateTime lastGoodRead() const override;
     [[nodiscard]] int mainInnerHeightTwips() const override;
+    [[nodiscard]] int monitorInnerHeightTwips() const override;
     [[nodiscard]] bool windowsMinimized() const override;
     [[nodiscard]] bool windowsMaximized() const override;
     [[nodiscard]] bool programInFront() const override;
-    void fitMonitor(int windowWidthTwips, std::optional<int> windowHeightTwips) override;
+    void fitMonitor(std::optional<int> windowWidthTwips, std::optional<int> windowHeightTwips) override;
     void flashAndBeep() override;
     void showContextMenu(const QPoint &globalPos) override;
     void openView(int choice) override;
@@ -56,12 +59,14 @@ private:
     [[nodiscard]] MainMDI *mainWindow() const;
     [[nodiscard]] QWidget *frame();
     void placeBoxes();
+    void recordPlacement();
 
     ScanCycle m_cycle;
     FlexGrid *FlexGrid1 = nullptr;
     QLineEdit *StatusBx = nullptr;
     QLineEdit *clarowBx = nullptr;
     bool m_placed = false;
+    QSize m_loadSize;
 };
 
 } // namespace clarow

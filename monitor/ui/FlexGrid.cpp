@@ -230,6 +230,9 @@ void FlexGrid::build()
     const QList<StatusRow> rows = LoadStatusGrid(m_host->lastGoodRead(), m_sortByLocation);
     std::optional<int> windowHeight;
     bool anyAlarm = false;
+    // A minimized or maximized window keeps the size it has; only a normal one fits the grid.
+    const bool minimized = m_host->windowsMinimized();
+    const bool maximized = !minimized && m_host->windowsMaximized();
 
     if (rows.isEmpty()) {
         m_model->setRows(rows);
@@ -255,7 +258,19 @@ void FlexGrid::build()
         m_model->setRows(rows);
         applyColumnWidths();
 
-        if (!m_host->windowsMinimized() && !m_host->windowsMaximized()) {
+        if (minimized) {
+            // Sized when the window comes back; until then every row stays reachable.
+            setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        } else if (maximized) {
+            // The rows that do not fit the window scroll.
+            const GridSize g = SizeGridWithin(needed, columnsWidthTwips(),
+                                              m_host->monitorInnerHeightTwips() - y() * TwipsPerPixelY()
+                                                  - kGridBottomMarginTwips,
+                                              TwipsPerPixelY());
+            setVerticalScrollBarPolicy(g.verticalScrollBar ? Qt::ScrollBarAsNeeded
+                                                           : Qt::ScrollBarAlwaysOff);
+            setGridSize(g.gridWidth, g.gridHeight);
+        } else {
             const GridSize g = SizeGrid(needed, columnsWidthTwips(), m_host->mainInnerHeightTwips(),
                                         TwipsPerPixelY());
             setVerticalScrollBarPolicy(g.verticalScrollBar ? Qt::ScrollBarAsNeeded
@@ -266,7 +281,10 @@ void FlexGrid::build()
         SelectSensorRow();
     }
 
-    m_host->fitMonitor(m_gridWidthTwips + kWindowExtraWidthTwips, windowHeight);
+    if (minimized || maximized)
+        m_host->fitMonitor(std::nullopt, std::nullopt);
+    else
+        m_host->fitMonitor(m_gridWidthTwips + kWindowExtraWidthTwips, windowHeight);
 
     if (anyAlarm && (!m_host->programInFront() || m_host->windowsMinimized()))
         m_host->flashAndBeep();

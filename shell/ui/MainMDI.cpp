@@ -104,6 +104,46 @@ void MainMDI::placeFromSettings()
     const Settings &s = program().settings;
     move(TwipsToPixelsX(s.MdiLeft), TwipsToPixelsY(s.MdiTop));
     resize(TwipsToPixelsX(s.MdiWidth), TwipsToPixelsY(s.MdiHeight));
+    m_chosenSize = MainWindowSizeIsDefault(s) ? size() : QSize();
+}
+
+void MainMDI::recordPlacement()
+{
+    // Where the user left the window is where it opens next time; a maximized or minimized
+    // window keeps the place it had before.
+    if (isMaximized() || isMinimized() || isFullScreen())
+        return;
+    Settings &s = program().settings;
+    RecordPixelsX(s.MdiLeft, x());
+    RecordPixelsY(s.MdiTop, y());
+    RecordPixelsX(s.MdiWidth, width());
+    RecordPixelsY(s.MdiHeight, height());
+}
+
+void MainMDI::growToFit(QWidget *child)
+{
+    if (m_chosenSize.isEmpty() || !child || isMaximized() || isMinimized())
+        return;
+    if (size() != m_chosenSize) {
+        m_chosenSize = QSize(); // the user has sized it: that size stays
+        return;
+    }
+    const QSize room = m_mdi->viewport()->size();
+    const QRect need = child->geometry();
+    const int wider = std::max(0, need.right() + 1 - room.width());
+    const int taller = std::max(0, need.bottom() + 1 - room.height());
+    if (wider == 0 && taller == 0)
+        return;
+    QSize target = size() + QSize(wider, taller);
+    if (const QScreen *s = screen()) {
+        // The frame's own border and caption stay on the screen as well.
+        const QSize decoration = frameGeometry().size() - size();
+        target = target.boundedTo(s->availableGeometry().size() - decoration);
+    }
+    if (target == size())
+        return;
+    m_chosenSize = target;
+    resize(target);
 }
 
 bool MainMDI::startUp()
@@ -174,7 +214,10 @@ void MainMDI::dColl_Click()
     m_collectionWindow = m_mdi->addSubWindow(c);
     m_collectionWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_collectionWindow->setWindowTitle(c->windowTitle());
+    // The frame opens around the window's own size, never collapsed to its caption.
+    m_collectionWindow->resize(m_collectionWindow->sizeHint());
     m_collectionWindow->show();
+    growToFit(m_collectionWindow);
 }
 
 void MainMDI::GraphContMi_Click() { program().lastViewChoice = 0; }
@@ -227,6 +270,7 @@ void MainMDI::closeEvent(QCloseEvent *event)
     }
     if (!m_closedDown) {
         m_closedDown = true;
+        recordPlacement();
         try {
             CloseAll();
         } catch (...) {

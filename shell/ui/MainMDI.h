@@ -48,6 +48,10 @@ public:
     // Closes down as "E&xit" does; used for SIGTERM, SIGINT and a desktop log-out as well.
     void requestShutdown();
 
+    // While the main window has the size the program chose at a first start, it grows
+    // (within the screen) so that the child window in its workspace is seen whole.
+    void growToFit(QWidget *child);
+
 Q_SIGNALS:
     // Emitted once the close-down has run (state reset, positions saved, database closed).
     void closedDown();
@@ -60,6 +64,7 @@ private:
     void buildMenus();
     void openAbout();
     void placeFromSettings();
+    void recordPlacement();
     [[nodiscard]] bool scanInProgress() const;
 
     std::unique_ptr<SerialPort> m_port;
@@ -71,6 +76,7 @@ private:
     bool m_closeRequested = false;
     bool m_closedDown = false;
     bool m_failed = false;
+    QSize m_chosenSize; // the size the program gave the window; empty once the user resized it
 };
 
 } // namespace clarow

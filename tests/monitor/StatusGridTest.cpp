@@ -31,13 +31,14 @@ struct TestHost final : GridHost
 {
     QDateTime lastRead = kLastRead;
     int mainInner = 9000;
+    int monitorInner = 6000;
     bool minimized = false;
     bool maximized = false;
     bool inFront = true;
     bool optionsEnabled = true;
 
     int fits = 0;
-    int windowWidth = 0;
+    std::optional<int> windowWidth;
     std::optional<int> windowHeight;
     int flashes = 0;
     int menus = 0;
@@ -45,10 +46,11 @@ struct TestHost final : GridHost
 
     QDateTime lastGoodRead() const override { return lastRead; }
     int mainInnerHeightTwips() const override { return mainInner; }
+    int monitorInnerHeightTwips() const override { return monitorInner; }
     bool windowsMinimized() const override { return minimized; }
     bool windowsMaximized() const override { return maximized; }
     bool programInFront() const override { return inFront; }
-    void fitMonitor(int width, std::optional<int> height) override
+    void fitMonitor(std::optional<int> width, std::optional<int> height) override
     {
         ++fits;
         windowWidth = width;
@@ -389,18 +391,38 @@ TEST_F(StatusGridTest, FewSensors_GridFitsItsRows_NoScrollBar)
     EXPECT_EQ(m_grid->horizontalHeader()->height(), 44);
 }
 
-TEST_F(StatusGridTest, MaximizedWindow_KeepsItsHeight)
+TEST_F(StatusGridTest, MaximizedOrMinimizedWindow_KeepsItsSizeAndEveryRowStaysReachable)
 {
-    Insert(kTemp);
+    for (int i = 0; i < 12; ++i)
+        Insert(QStringLiteral("28A1B2C3D4E5F6%1").arg(i, 2, 16, QLatin1Char('0')).toUpper());
+
+    // Maximized and too low for the rows: the grid takes the window's room and scrolls.
     m_host.maximized = true;
-    const int height = m_grid->gridHeightTwips();
-
+    m_host.monitorInner = 3000;
     m_grid->BuildFgrid();
-
-    EXPECT_EQ(model().rowCount(), 1);
-    EXPECT_EQ(m_grid->gridHeightTwips(), height);
+    EXPECT_EQ(model().rowCount(), 12);
+    EXPECT_FALSE(m_host.windowWidth.has_value());
     EXPECT_FALSE(m_host.windowHeight.has_value());
-    EXPECT_EQ(m_host.fits, 1);
+    EXPECT_EQ(m_grid->gridHeightTwips(), 3000 - m_grid->y() * 15 - 120);
+    EXPECT_EQ(m_grid->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+    EXPECT_EQ(m_grid->gridWidthTwips(), 2200 + 4000 + 1500 + 19 * 15);
+
+    // Maximized with room to spare: every row shows, no bar.
+    m_host.monitorInner = 9000;
+    m_grid->BuildFgrid();
+    EXPECT_EQ(m_grid->gridHeightTwips(), 600 + 12 * 300 + 105);
+    EXPECT_EQ(m_grid->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_FALSE(m_host.windowWidth.has_value());
+
+    // Minimized: nothing is resized, but the rows can still scroll.
+    m_host.maximized = false;
+    m_host.minimized = true;
+    m_host.monitorInner = 3000;
+    const int height = m_grid->gridHeightTwips();
+    m_grid->BuildFgrid();
+    EXPECT_EQ(m_grid->gridHeightTwips(), height);
+    EXPECT_FALSE(m_host.windowWidth.has_value());
+    EXPECT_EQ(m_grid->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
 }
 
 TEST_F(StatusGridTest, NoSensor_HeaderRowOnly)
