@@ -1,0 +1,237 @@
+#include "views/LogData.h"
+
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
+#include "shell/Database.h"
+#include "shell/Errors.h"
+#include "shell/Helpers.h"
+#include "shell/Prompter.h"
+
+#include <QSqlQuery>
+
+namespace clarow {
+
+namespace {
+
+const QString kViewConnection = QStringLiteral("clarow-views");
+
+// The views' own connection to the database file, gone with its scope.
+class ViewConnection
+{
+public:
+    ViewConnection() : m_db(OpenPrivateConnection(kViewConnection)) {}
+    ~ViewConnection()
+    {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(kViewConnection);
+    }
+    ViewConnection(const ViewConnection &) = delete;
+    ViewConnection &operator=(const ViewConnection &) = delete;
+    [[nodiscard]] const QSqlDatabase &db() const { return m_db; }
+
+private:
+    QSqlDatabase m_db;
+};
+
+// A column read as a number; an empty (NULL) value is an error, as it is for the limits.
+double number(const QSqlQuery &q, int column)
+{
+    const QVariant v = q.value(column);
+    if (v.isNull())
+        throw ClarowError(kErrTypeMismatch, QStringLiteral("Invalid use of Null"));
+    return v.toDouble();
+}
+
+// The limits and location of the sensor's row.
+void ReadSensorRow(const QSqlDatabase &db, LogData &data, const QString &sensorId, bool hasCh2)
+{
+    QSqlQuery q = Exec(db,
+                       QStringLiteral("SELECT SensorID, Location, cTmp, cCh2, aTempLo, aTempHi, aCh2Lo, aCh2Hi, "
+                                      "LastR, InAlarm, Connected FROM Sensors WHERE SensorID = ?"),
+                       {sensorId});
+    if (!q.next())
+        throw ClarowError(kErrDatabase, QStringLiteral("No current record."));
+    data.TempLo = static_cast<float>(number(q, 4));
+    data.TempHi = static_cast<float>(number(q, 5));
+    if (hasCh2) {
+        data.Ch2Lo = static_cast<float>(number(q, 6));
+        data.Ch2Hi = static_cast<float>(number(q, 7));
+    }
+    if (q.value(1).isNull())
+        throw ClarowError(kErrTypeMismatch, QStringLiteral("Invalid use of Null"));
+    data.Location = q.value(1).toString();
+}
+
+// A query bound of a time: its serial day number as the 12-character text the history query
+// compares with, read back as a number.
+double Bound(const QDateTime &t) { return DateNumberText(t).toDouble(); }
+
+QString WaterOf(const QVariant &v)
+{
+    if (!v.isNull() && v.toInt() == 0)
+        return QStringLiteral("Dry");
+    if (!v.isNull() && v.toInt() == 2)
+        return QStringLiteral("Wet");
+    return QStringLiteral("Fault");
+}
+
+} // namespace
+
+LogData &logData()
+{
+    static LogData data;
+    return data;
+}
+
+ViewFlags &viewFlags()
+{
+    static ViewFlags flags;
+    return flags;
+}
+
+void resetViews()
+{
+    logData() = LogData();
+    viewFlags() = ViewFlags();
+}
+
+SensorKind KindOf(const QString &sensorId)
+{
+    SensorKind k;
+    k.type = TypeOf(sensorId);
+    const bool multi = FamilyOf(sensorId) == QLatin1String(kMultiSensorFamily);
+    static const QStringList ch2Types = {QStringLiteral("19"), QStringLiteral("1A"), QStringLiteral("1B"),
+                                         QStringLiteral("1C"), QStringLiteral("1E")};
+    k.hasCh2 = multi && ch2Types.contains(k.type);
+    k.hasWater = multi && (k.type == QLatin1String("1D") || k.type == QLatin1String("1E"));
+    return k;
+}
+
+QString Ch2Name(const QString &type)
+{
+    if (type == QLatin1String("1B"))
+        return QStringLiteral("Light");
+    if (type == QLatin1String("19") || type == QLatin1String("1E"))
+        return QStringLiteral("Humidity");
+    if (type == QLatin1String("1A"))
+        return QStringLiteral("Voltage");
+    if (type == QLatin1String("1C"))
+        return QStringLiteral("Current");
+    return {};
+}
+
+LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &from,
+                       const QDateTime &to)
+{
+    LoadResult r;
+    r.kind = KindOf(sensorId);
+    try {
+        ViewConnection c;
+        // One read transaction: the limits and the readings come from the same moment, even
+        // while a scan appends to the history.
+        Exec(c.db(), QStringLiteral("BEGIN"));
+        ReadSensorRow(c.db(), data, sensorId, r.kind.hasCh2);
+
+        QSqlQuery q(c.db());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT lTime, lTemp, lCh2, lWtr FROM LogTbl WHERE SensorID = ? "
+                                 "AND lTime >= ? AND lTime <= ? ORDER BY lTime LIMIT ?"));
+        q.addBindValue(sensorId);
+        q.addBindValue(Bound(from));
+        q.addBindValue(Bound(to));
+        q.addBindValue(kMaxLogRows + 1);
+        if (!q.exec())
+            throw ClarowError(kErrDatabase, QStringLiteral("The history could not be read."));
+
+        std::vector<LogPoint> points;
+        std::vector<QString> water;
+        points.reserve(1024);
+        while (q.next()) {
+            LogPoint p;
+            p.Time = number(q, 0);
+            p.Temp = static_cast<float>(number(q, 1));
+            if (r.kind.hasCh2)
+                p.Ch2 = static_cast<float>(number(q, 2));
+            points.push_back(p);
+            if (r.kind.hasWater)
+                water.push_back(WaterOf(q.value(3)));
+        }
+        q.finish();
+        Exec(c.db(), QStringLiteral("COMMIT"));
+
+        data.RecCount = static_cast<qint32>(points.size());
+        if (data.RecCount > kMaxLogRows) {
+            MsgBox(QStringLiteral("The database contains more than 65,000 records\rfor this logger. "
+                                  "Only 65,000 records may be displayed or exported."),
+                   QStringLiteral("Limit exceeded"));
+            data.RecCount = kMaxLogRows;
+            points.resize(kMaxLogRows);
+            if (!water.empty())
+                water.resize(kMaxLogRows);
+        }
+        data.Points = std::move(points);
+        data.WaterText = std::move(water);
+        if (data.RecCount == 0) {
+            r.outcome = LoadOutcome::Empty;
+            return r;
+        }
+        r.first = FromSerial(data.Points.front().Time);
+        r.last = FromSerial(data.Points.back().Time);
+        r.outcome = LoadOutcome::Loaded;
+    } catch (const ClarowError &) {
+        r.outcome = LoadOutcome::Failed;
+    }
+    return r;
+}
+
+bool ConfirmGridFill(int recCount)
+{
+    if (recCount <= kConfirmRows)
+        return true;
+    return MsgBox(QString::number(recCount)
+                      + QStringLiteral(" records are available for display.\rAnd may take several minutes "
+                                       "to load.\rDo you wish to view the data?"),
+                  QStringLiteral("Confirm load"), Buttons::OkCancel)
+        == Answer::Ok;
+}
+
+bool LoadRecentData(LogData &data, const QString &sensorId, int hours)
+{
+    const SensorKind kind = KindOf(sensorId);
+    const QDateTime now = Now();
+    const QDateTime from = FromSerial(ToSerial(now) - hours / 24.0);
+    try {
+        ViewConnection c;
+        Exec(c.db(), QStringLiteral("BEGIN"));
+        ReadSensorRow(c.db(), data, sensorId, kind.hasCh2);
+        QSqlQuery q(c.db());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT lTime, lTemp, lCh2 FROM LogTbl WHERE SensorID = ? "
+                                 "AND lTime >= ? AND lTime <= ? ORDER BY lTime"));
+        q.addBindValue(sensorId);
+        q.addBindValue(Bound(from));
+        q.addBindValue(Bound(now));
+        if (!q.exec())
+            throw ClarowError(kErrDatabase, QStringLiteral("The history could not be read."));
+        std::vector<LogPoint> points;
+        while (q.next()) {
+            LogPoint p;
+            p.Time = number(q, 0);
+            p.Temp = static_cast<float>(number(q, 1));
+            if (kind.hasCh2 && q.value(2).toDouble() > 0)
+                p.Ch2 = static_cast<float>(q.value(2).toDouble());
+            points.push_back(p);
+        }
+        q.finish();
+        Exec(c.db(), QStringLiteral("COMMIT"));
+        data.RecCount = static_cast<qint32>(points.size());
+        data.Points = std::move(points);
+        data.WaterText.clear();
+        return true;
+    } catch (const ClarowError &) {
+        return false;
+    }
+}
+
+} // namespace clarow
