@@ -205,6 +205,14 @@ void FullGraph::LoadGraph()
     m_axisX->setTitleText(g.timeAxis.title);
     m_axisX->setRange(g.first, g.last > g.first ? g.last : g.first.addSecs(1));
     m_axisY->setRange(g.range.lo, g.range.hi);
+    // A grid line every 10 (or every whole number on a small range) where that stays readable.
+    const int span = static_cast<int>(g.range.hi - g.range.lo);
+    const int step = span > 10 ? 10 : 1;
+    const int ticks = span / step + 1;
+    m_axisY->setTickCount(span % step == 0 && ticks <= 11 ? ticks : 5);
+    m_axisY->setLabelFormat(QStringLiteral("%g"));
+    m_axisY2->setTickCount(m_axisY->tickCount());
+    m_axisY2->setLabelFormat(QStringLiteral("%g"));
     m_axisY->setTitleText(g.yTitle);
     m_axisY2->setTitleText(g.y2Title);
     for (int i = 0; i < g.seriesCount; ++i) {
@@ -256,9 +264,9 @@ void FullGraph::layOut()
     const QRectF area = m_chart->geometry();
     const qreal footerHeight = m_footer->boundingRect().height();
     QMargins margins = m_chart->margins();
-    margins.setBottom(static_cast<int>(footerHeight) + 6);
+    margins.setBottom(static_cast<int>(footerHeight) + 12);
     m_chart->setMargins(margins);
-    m_footer->setPos(area.left() + 8, area.bottom() - footerHeight - 4);
+    m_footer->setPos(area.left() + 16, area.bottom() - footerHeight - 12);
     m_layoutDone = true;
 }
 
