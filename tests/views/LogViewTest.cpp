@@ -274,3 +274,23 @@ TEST_F(LogView, QuotesAndCommasInNamesReadBackByACsvParser)
     EXPECT_EQ(row_(3), (QStringList{QStringLiteral("Low limit (\u00B0C)"), QStringLiteral("2")}));
     EXPECT_EQ(row_(7), (QStringList{QStringLiteral("01/Mar/2025 00:10:00"), QStringLiteral("20.10")}));
 }
+
+TEST_F(LogView, DemoFolderStartsWithAWeekOfHistoryPastTheLimits)
+{
+    QProcess sqlite;
+    sqlite.setStandardInputFile(QStringLiteral(CLAROW_SOURCE_DIR "/tools/demo-history.sql"));
+    sqlite.start(QStringLiteral("sqlite3"), {home.databasePath()});
+    ASSERT_TRUE(sqlite.waitForFinished(30000));
+    ASSERT_EQ(sqlite.exitCode(), 0) << sqlite.readAllStandardError().toStdString();
+
+    select(QStringLiteral("28FF0B7D63160321"));
+    w.show();
+    w.Form_Load();
+    const LogData &d = logData();
+    ASSERT_EQ(d.RecCount, 7 * 144);
+    const double last = d.Points.back().Time;
+    EXPECT_LE(FromSerial(last), Now());
+    EXPECT_NEAR(last - d.Points.front().Time, 7 - 1 / 144.0, 1e-6);
+    EXPECT_TRUE(std::any_of(d.Points.begin(), d.Points.end(), [&d](const LogPoint &p) { return p.Temp > d.TempHi; }));
+    EXPECT_EQ(d.Location, QStringLiteral("Incubator 2"));
+}
