@@ -1,5 +1,7 @@
 #include "shell/DateFormat.h"
 
+#include <cmath>
+
 namespace clarow {
 
 namespace {
@@ -20,17 +22,24 @@ bool startsWithAt(const QString &s, qsizetype i, QLatin1String what)
     return s.mid(i, what.size()).compare(what, Qt::CaseInsensitive) == 0;
 }
 
-const QLatin1String kGeneral("\x01general");
-
 } // namespace
 
 DateFormatter::DateFormatter(const QString &format, const QLocale &locale)
     : m_locale(locale)
 {
     const QString f = format.trimmed();
-    auto named = [&](const QString &pattern) { m_tokens.push_back({Kind::Named, pattern}); };
+    for (int m = 1; m <= 12; ++m) {
+        m_monthShort << locale.monthName(m, QLocale::ShortFormat);
+        m_monthLong << locale.monthName(m, QLocale::LongFormat);
+    }
+    for (int d = 1; d <= 7; ++d) {
+        m_dayShort << locale.dayName(d, QLocale::ShortFormat);
+        m_dayLong << locale.dayName(d, QLocale::LongFormat);
+    }
+    auto named = [&](const QString &pattern) { m_tokens.push_back({Kind::NamedDate, pattern}); };
+    auto namedTime = [&](const QString &pattern) { m_tokens.push_back({Kind::NamedTime, pattern}); };
     if (f.compare(QLatin1String("General Date"), Qt::CaseInsensitive) == 0)
-        named(kGeneral);
+        m_tokens.push_back({Kind::General, {}});
     else if (f.compare(QLatin1String("Long Date"), Qt::CaseInsensitive) == 0)
         named(locale.dateFormat(QLocale::LongFormat));
     else if (f.compare(QLatin1String("Medium Date"), Qt::CaseInsensitive) == 0)
@@ -38,11 +47,11 @@ DateFormatter::DateFormatter(const QString &format, const QLocale &locale)
     else if (f.compare(QLatin1String("Short Date"), Qt::CaseInsensitive) == 0)
         named(locale.dateFormat(QLocale::ShortFormat));
     else if (f.compare(QLatin1String("Long Time"), Qt::CaseInsensitive) == 0)
-        named(locale.timeFormat(QLocale::LongFormat));
+        namedTime(locale.timeFormat(QLocale::LongFormat));
     else if (f.compare(QLatin1String("Medium Time"), Qt::CaseInsensitive) == 0)
-        named(QStringLiteral("hh:mm AP"));
+        namedTime(QStringLiteral("hh:mm AP"));
     else if (f.compare(QLatin1String("Short Time"), Qt::CaseInsensitive) == 0)
-        named(QStringLiteral("HH:mm"));
+        namedTime(QStringLiteral("HH:mm"));
     else
         parse(format);
 }
@@ -156,10 +165,20 @@ void DateFormatter::parse(const QString &f)
     }
 }
 
-QString DateFormatter::format(const QDateTime &t) const
+QString DateFormatter::format(double serial) const
 {
-    const QDate d = t.date();
-    const QTime tm = t.time();
+    static const QDate epoch(1899, 12, 30);
+    double whole = std::trunc(serial);
+    qint64 ms = std::llround(std::fabs(serial - whole) * 86400000.0);
+    if (ms >= 86400000) {
+        ms -= 86400000;
+        whole += serial < 0 ? -1 : 1;
+    }
+    return format(epoch.addDays(static_cast<qint64>(whole)), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+}
+
+QString DateFormatter::format(const QDate &d, const QTime &tm) const
+{
     int hour = tm.hour();
     if (m_twelveHour) {
         hour %= 12;
@@ -174,12 +193,12 @@ QString DateFormatter::format(const QDateTime &t) const
         case Kind::Literal: out += tok.text; break;
         case Kind::Day: out += QString::number(d.day()); break;
         case Kind::Day2: out += twoDigits(d.day()); break;
-        case Kind::DayShort: out += m_locale.dayName(d.dayOfWeek(), QLocale::ShortFormat); break;
-        case Kind::DayLong: out += m_locale.dayName(d.dayOfWeek(), QLocale::LongFormat); break;
+        case Kind::DayShort: out += m_dayShort.at(d.dayOfWeek() - 1); break;
+        case Kind::DayLong: out += m_dayLong.at(d.dayOfWeek() - 1); break;
         case Kind::Month: out += QString::number(d.month()); break;
         case Kind::Month2: out += twoDigits(d.month()); break;
-        case Kind::MonthShort: out += m_locale.monthName(d.month(), QLocale::ShortFormat); break;
-        case Kind::MonthLong: out += m_locale.monthName(d.month(), QLocale::LongFormat); break;
+        case Kind::MonthShort: out += m_monthShort.at(d.month() - 1); break;
+        case Kind::MonthLong: out += m_monthLong.at(d.month() - 1); break;
         case Kind::DayOfYear: out += QString::number(d.dayOfYear()); break;
         case Kind::Year2: out += twoDigits(d.year() % 100); break;
         case Kind::Year4: out += QStringLiteral("%1").arg(d.year(), 4, 10, QLatin1Char('0')); break;
@@ -200,15 +219,13 @@ QString DateFormatter::format(const QDateTime &t) const
                 out += pm ? m.mid(3, 2) : m.left(2);
             break;
         }
-        case Kind::Named:
-            if (tok.text == kGeneral) {
-                out += m_locale.toString(d, QLocale::ShortFormat);
-                if (tm.msecsSinceStartOfDay() != 0)
-                    out += QLatin1Char(' ') + m_locale.toString(tm, QLocale::LongFormat);
-            } else {
-                out += m_locale.toString(t, tok.text);
-            }
+        case Kind::General:
+            out += m_locale.toString(d, QLocale::ShortFormat);
+            if (tm.msecsSinceStartOfDay() != 0)
+                out += QLatin1Char(' ') + m_locale.toString(tm, QLocale::LongFormat);
             break;
+        case Kind::NamedDate: out += m_locale.toString(d, tok.text); break;
+        case Kind::NamedTime: out += m_locale.toString(tm, tok.text); break;
         }
     }
     return out;

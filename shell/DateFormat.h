@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -20,12 +21,16 @@ class DateFormatter
 {
 public:
     explicit DateFormatter(const QString &format, const QLocale &locale = QLocale());
-    [[nodiscard]] QString format(const QDateTime &t) const;
+    [[nodiscard]] QString format(const QDateTime &t) const { return format(t.date(), t.time()); }
+    [[nodiscard]] QString format(const QDate &d, const QTime &t) const;
+    // A serial day number (days since 30 December 1899, the time of day as the fraction).
+    [[nodiscard]] QString format(double serial) const;
 
 private:
     enum class Kind {
         Literal, Day, Day2, DayShort, DayLong, Month, Month2, MonthShort, MonthLong, DayOfYear,
-        Year2, Year4, Hour, Hour2, Minute, Minute2, Second, Second2, Quarter, Marker, Named,
+        Year2, Year4, Hour, Hour2, Minute, Minute2, Second, Second2, Quarter, Marker,
+        NamedDate, NamedTime, General,
     };
     struct Token
     {
@@ -35,6 +40,8 @@ private:
     void parse(const QString &format);
 
     QLocale m_locale;
+    // The locale's names, looked up once: a log of thousands of rows writes them often.
+    QStringList m_monthShort, m_monthLong, m_dayShort, m_dayLong;
     std::vector<Token> m_tokens;
     bool m_twelveHour = false;
 };

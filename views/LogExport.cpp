@@ -104,8 +104,7 @@ QString ExportText(const LogData &data, const ExportHeader &h, QChar sep, const 
     const qsizetype count = std::min<qsizetype>(data.RecCount, static_cast<qsizetype>(data.Points.size()));
     for (qsizetype i = 0; i < count; ++i) {
         const LogPoint &p = data.Points[static_cast<size_t>(i)];
-        const QDateTime t = FromSerial(p.Time);
-        out += Quoted(dateFmt.format(t) + QLatin1Char(' ') + timeFmt.format(t)) + sep + Fixed(p.Temp, 2, point);
+        out += Quoted(dateFmt.format(p.Time) + QLatin1Char(' ') + timeFmt.format(p.Time)) + sep + Fixed(p.Temp, 2, point);
         if (h.kind.hasCh2)
             out += sep + Fixed(p.Ch2, ch2Decimals, point);
         if (h.kind.hasWater) {

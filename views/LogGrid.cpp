@@ -49,10 +49,7 @@ QString LogGridText::cell(int row, int column) const
     const int i = m_descending ? m_rows - 1 - row : row;
     const LogPoint &p = m_data.Points[static_cast<size_t>(i)];
     switch (column) {
-    case 0: {
-        const QDateTime t = FromSerial(p.Time);
-        return m_date->format(t) + QStringLiteral(", ") + m_time->format(t);
-    }
+    case 0: return m_date->format(p.Time) + QStringLiteral(", ") + m_time->format(p.Time);
     case 1: return PlainNumber(p.Temp, m_locale);
     case 2: return m_kind.hasCh2 ? PlainNumber(p.Ch2, m_locale) : QString();
     case 3:
