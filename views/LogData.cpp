@@ -76,6 +76,33 @@ QString WaterOf(const QVariant &v)
     return QStringLiteral("Fault");
 }
 
+// Reads the sensor's limits and location into data, then hands each history row of
+// from <= time <= to (at most limit of them, 0 for all) to onRow in time order: lTime, lTemp,
+// lCh2, lWtr. One read transaction on a connection of its own, so the limits and the
+// readings come from the same moment even while a scan appends to the history.
+template <class OnRow>
+void ReadHistory(LogData &data, const QString &sensorId, bool hasCh2, const QDateTime &from,
+                 const QDateTime &to, int limit, OnRow &&onRow)
+{
+    ViewConnection c;
+    Exec(c.db(), QStringLiteral("BEGIN"));
+    ReadSensorRow(c.db(), data, sensorId, hasCh2);
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT lTime, lTemp, lCh2, lWtr FROM LogTbl WHERE SensorID = ? "
+                             "AND lTime >= ? AND lTime <= ? ORDER BY lTime")
+              + (limit > 0 ? QStringLiteral(" LIMIT %1").arg(limit) : QString()));
+    q.addBindValue(sensorId);
+    q.addBindValue(Bound(from));
+    q.addBindValue(Bound(to));
+    if (!q.exec())
+        throw ClarowError(kErrDatabase, QStringLiteral("The history could not be read."));
+    while (q.next())
+        onRow(q);
+    q.finish();
+    Exec(c.db(), QStringLiteral("COMMIT"));
+}
+
 } // namespace
 
 LogData &logData()
@@ -127,27 +154,9 @@ LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &
     LoadResult r;
     r.kind = KindOf(sensorId);
     try {
-        ViewConnection c;
-        // One read transaction: the limits and the readings come from the same moment, even
-        // while a scan appends to the history.
-        Exec(c.db(), QStringLiteral("BEGIN"));
-        ReadSensorRow(c.db(), data, sensorId, r.kind.hasCh2);
-
-        QSqlQuery q(c.db());
-        q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT lTime, lTemp, lCh2, lWtr FROM LogTbl WHERE SensorID = ? "
-                                 "AND lTime >= ? AND lTime <= ? ORDER BY lTime LIMIT ?"));
-        q.addBindValue(sensorId);
-        q.addBindValue(Bound(from));
-        q.addBindValue(Bound(to));
-        q.addBindValue(kMaxLogRows + 1);
-        if (!q.exec())
-            throw ClarowError(kErrDatabase, QStringLiteral("The history could not be read."));
-
         std::vector<LogPoint> points;
         std::vector<QString> water;
-        points.reserve(1024);
-        while (q.next()) {
+        ReadHistory(data, sensorId, r.kind.hasCh2, from, to, kMaxLogRows + 1, [&](const QSqlQuery &q) {
             LogPoint p;
             p.Time = number(q, 0);
             p.Temp = static_cast<float>(number(q, 1));
@@ -156,9 +165,7 @@ LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &
             points.push_back(p);
             if (r.kind.hasWater)
                 water.push_back(WaterOf(q.value(3)));
-        }
-        q.finish();
-        Exec(c.db(), QStringLiteral("COMMIT"));
+        });
 
         data.RecCount = static_cast<qint32>(points.size());
         if (data.RecCount > kMaxLogRows) {
@@ -202,29 +209,15 @@ bool LoadRecentData(LogData &data, const QString &sensorId, int hours)
     const QDateTime now = Now();
     const QDateTime from = FromSerial(ToSerial(now) - hours / 24.0);
     try {
-        ViewConnection c;
-        Exec(c.db(), QStringLiteral("BEGIN"));
-        ReadSensorRow(c.db(), data, sensorId, kind.hasCh2);
-        QSqlQuery q(c.db());
-        q.setForwardOnly(true);
-        q.prepare(QStringLiteral("SELECT lTime, lTemp, lCh2 FROM LogTbl WHERE SensorID = ? "
-                                 "AND lTime >= ? AND lTime <= ? ORDER BY lTime"));
-        q.addBindValue(sensorId);
-        q.addBindValue(Bound(from));
-        q.addBindValue(Bound(now));
-        if (!q.exec())
-            throw ClarowError(kErrDatabase, QStringLiteral("The history could not be read."));
         std::vector<LogPoint> points;
-        while (q.next()) {
+        ReadHistory(data, sensorId, kind.hasCh2, from, now, 0, [&](const QSqlQuery &q) {
             LogPoint p;
             p.Time = number(q, 0);
             p.Temp = static_cast<float>(number(q, 1));
             if (kind.hasCh2 && q.value(2).toDouble() > 0)
                 p.Ch2 = static_cast<float>(q.value(2).toDouble());
             points.push_back(p);
-        }
-        q.finish();
-        Exec(c.db(), QStringLiteral("COMMIT"));
+        });
         data.RecCount = static_cast<qint32>(points.size());
         data.Points = std::move(points);
         data.WaterText.clear();

@@ -180,6 +180,9 @@ TEST_F(LogView, DescendingGridAscendingExportAndTheDialogsChoices)
     EXPECT_EQ(cell(2, 0), QStringLiteral("01/Mar/2025, 00:00:00"));
     EXPECT_EQ(w.grid()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Humidity"));
     EXPECT_EQ(cell(0, 1), QStringLiteral("20.2"));
+    // Captions reach assistive technology.
+    EXPECT_EQ(w.findChild<QDateTimeEdit *>(QStringLiteral("StartDt"))->accessibleName(), QStringLiteral("Start date"));
+    EXPECT_EQ(w.findChild<QRadioButton *>(QStringLiteral("OptAsc"))->accessibleName(), QStringLiteral("Ascending"));
 
     w.ExportBtn_Click();
     QFileDialog *d = w.exportDialog();
@@ -293,4 +296,11 @@ TEST_F(LogView, DemoFolderStartsWithAWeekOfHistoryPastTheLimits)
     EXPECT_NEAR(last - d.Points.front().Time, 7 - 1 / 144.0, 1e-6);
     EXPECT_TRUE(std::any_of(d.Points.begin(), d.Points.end(), [&d](const LogPoint &p) { return p.Temp > d.TempHi; }));
     EXPECT_EQ(d.Location, QStringLiteral("Incubator 2"));
+
+    // A water sensor: the second channel's column is hidden, the water status is shown.
+    select(QStringLiteral("26E55A0300000065 1D"));
+    w.RefreshBtn_Click();
+    EXPECT_TRUE(w.grid()->isColumnHidden(2));
+    EXPECT_EQ(w.grid()->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Water"));
+    EXPECT_TRUE(w.grid()->model()->match(w.grid()->model()->index(0, 3), Qt::DisplayRole, QStringLiteral("Wet")).size() == 1);
 }
