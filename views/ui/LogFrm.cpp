@@ -31,8 +31,6 @@ namespace {
 
 constexpr int kWidthTwips = 8285;
 constexpr int kHeightTwips = 7300;
-// Room the grid leaves for the controls above it.
-constexpr int kAboveGridTwips = 4100;
 
 template <class W>
 W *named(W *w, const char *name)
@@ -185,15 +183,9 @@ void LogFrm::Form_Load()
     const int height = std::max(TwipsToPixelsY(kHeightTwips), f->minimumSizeHint().height());
     // The window only grows in height.
     f->setMinimumHeight(height);
+    // The grid takes whatever height the window gains (the layout gives it the stretch).
     f->setFixedWidth(width);
     f->resize(width, height);
-}
-
-void LogFrm::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    // The grid takes the height the window gains.
-    MSFlexGrid1->setMinimumHeight(std::max(0, height() - TwipsToPixelsY(kAboveGridTwips)));
 }
 
 void LogFrm::LoadLog(const QDateTime &from, const QDateTime &to)

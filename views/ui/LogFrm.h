@@ -40,9 +40,6 @@ public:
     [[nodiscard]] QTableView *grid() const { return MSFlexGrid1; }
     [[nodiscard]] QFileDialog *exportDialog() const { return Cdlg1; }
 
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-
 private:
     void fillFields();
     void fillGrid();
