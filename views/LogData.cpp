@@ -13,26 +13,8 @@ namespace clarow {
 
 namespace {
 
+// The views read through a connection of their own.
 const QString kViewConnection = QStringLiteral("clarow-views");
-
-// The views' own connection to the database file, gone with its scope.
-class ViewConnection
-{
-public:
-    ViewConnection() : m_db(OpenPrivateConnection(kViewConnection)) {}
-    ~ViewConnection()
-    {
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(kViewConnection);
-    }
-    ViewConnection(const ViewConnection &) = delete;
-    ViewConnection &operator=(const ViewConnection &) = delete;
-    [[nodiscard]] const QSqlDatabase &db() const { return m_db; }
-
-private:
-    QSqlDatabase m_db;
-};
 
 // A column read as a number; an empty (NULL) value is an error, as it is for the limits.
 double number(const QSqlQuery &q, int column)
@@ -84,7 +66,7 @@ template <class OnRow>
 void ReadHistory(LogData &data, const QString &sensorId, bool hasCh2, const QDateTime &from,
                  const QDateTime &to, int limit, OnRow &&onRow)
 {
-    ViewConnection c;
+    ScopedConnection c(kViewConnection);
     Exec(c.db(), QStringLiteral("BEGIN"));
     ReadSensorRow(c.db(), data, sensorId, hasCh2);
     QSqlQuery q(c.db());
