@@ -122,29 +122,6 @@ QSqlDatabase OpenFile(const QString &name, const QString &file, bool walMode)
     throw ClarowError(kErrDatabase, error);
 }
 
-// A connection of a compaction's own, gone with its scope.
-class ScopedConnection
-{
-public:
-    ScopedConnection(const QString &name, const QString &file, bool walMode)
-        : m_name(name), m_db(OpenFile(name, file, walMode))
-    {
-    }
-    ~ScopedConnection()
-    {
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    ScopedConnection(const ScopedConnection &) = delete;
-    ScopedConnection &operator=(const ScopedConnection &) = delete;
-    [[nodiscard]] const QSqlDatabase &db() const { return m_db; }
-
-private:
-    QString m_name;
-    QSqlDatabase m_db;
-};
-
 // Runs work that blocks for a while on a thread of its own and waits for it the way Pause
 // waits, so the windows keep repainting. Errors of the work reach the caller.
 void RunWaiting(const std::function<void()> &work)
@@ -296,6 +273,18 @@ QSqlQuery Exec(const QSqlDatabase &db, const QString &sql, const QVariantList &b
 QSqlDatabase OpenPrivateConnection(const QString &name, const QString &path)
 {
     return OpenFile(name, path.isEmpty() ? DatabasePath() : path, true);
+}
+
+ScopedConnection::ScopedConnection(const QString &name, const QString &path, bool walMode)
+    : m_name(name), m_db(OpenFile(name, path.isEmpty() ? DatabasePath() : path, walMode))
+{
+}
+
+ScopedConnection::~ScopedConnection()
+{
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_name);
 }
 
 void OpenDatabase()

@@ -28,6 +28,22 @@ void OpenDatabase();
 // QSqlDatabase::removeDatabase(name).
 [[nodiscard]] QSqlDatabase OpenPrivateConnection(const QString &name, const QString &path = {});
 
+// A connection of its own as OpenPrivateConnection makes it (walMode false leaves the
+// journal mode of the file alone), closed and removed when it goes out of scope.
+class ScopedConnection
+{
+public:
+    explicit ScopedConnection(const QString &name, const QString &path = {}, bool walMode = true);
+    ~ScopedConnection();
+    ScopedConnection(const ScopedConnection &) = delete;
+    ScopedConnection &operator=(const ScopedConnection &) = delete;
+    [[nodiscard]] const QSqlDatabase &db() const { return m_db; }
+
+private:
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
 // Runs one statement on the shared connection (or on db) with the values bound to its
 // placeholders in order. Throws ClarowError(kErrDatabase, the engine's text) on failure.
 QSqlQuery Exec(const QString &sql, const QVariantList &binds = {});

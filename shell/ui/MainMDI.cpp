@@ -10,6 +10,7 @@
 #include "shell/Settings.h"
 #include "shell/Startup.h"
 #include "shell/ui/HelpAbout.h"
+#include "views/ui/ViewWindows.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -80,8 +81,9 @@ void MainMDI::buildMenus()
 
     QMenu *data = bar->addMenu(QStringLiteral("&Data"));
     data->setObjectName(QStringLiteral("DataMi"));
-    addItem(data, "LogMi", QStringLiteral("&Log"));
-    addItem(data, "GraphMi", QStringLiteral("&Graph"));
+    connect(addItem(data, "LogMi", QStringLiteral("&Log")), &QAction::triggered, this, &MainMDI::LogMi_Click);
+    connect(addItem(data, "GraphMi", QStringLiteral("&Graph")), &QAction::triggered, this,
+            &MainMDI::GraphMi_Click);
 
     QMenu *help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("HelpMi"));
@@ -220,9 +222,21 @@ void MainMDI::dColl_Click()
     growToFit(m_collectionWindow);
 }
 
-void MainMDI::GraphContMi_Click() { program().lastViewChoice = 0; }
+void MainMDI::GraphContMi_Click()
+{
+    program().lastViewChoice = 0;
+    GraphMi_Click();
+}
 
-void MainMDI::LogContMi_Click() { program().lastViewChoice = 2; }
+void MainMDI::LogContMi_Click()
+{
+    program().lastViewChoice = 2;
+    LogMi_Click();
+}
+
+void MainMDI::LogMi_Click() { OpenLogView(m_mdi); }
+
+void MainMDI::GraphMi_Click() { OpenGraphView(m_mdi); }
 
 void MainMDI::SensorContMi_Click() { program().lastViewChoice = 1; }
 
@@ -268,6 +282,8 @@ void MainMDI::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // The other windows close as the user would close them (the graph remembers its place).
+    m_mdi->closeAllSubWindows();
     if (!m_closedDown) {
         m_closedDown = true;
         recordPlacement();

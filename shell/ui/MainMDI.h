@@ -43,6 +43,9 @@ public:
     void dColl_Click();
     void GraphContMi_Click();
     void LogContMi_Click();
+    // The data log view and the graph of the selected sensor.
+    void LogMi_Click();
+    void GraphMi_Click();
     void SensorContMi_Click();
 
     // Closes down as "E&xit" does; used for SIGTERM, SIGINT and a desktop log-out as well.

@@ -1,0 +1,306 @@
+#include "History.h"
+#include "ScriptedPrompter.h"
+#include "TestHome.h"
+
+#include "link/Clock.h"
+#include "shell/DateFormat.h"
+#include "shell/Program.h"
+#include "shell/Settings.h"
+#include "views/LogExport.h"
+#include "views/ui/FullGraph.h"
+#include "views/ui/LogFrm.h"
+#include "views/ui/ViewWindows.h"
+
+#include <QDateTimeEdit>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+using namespace clarow;
+using namespace clarow::test;
+
+namespace {
+
+const QString kTemp = QStringLiteral("28000000000ABCD5");
+const QString kHumidity = QStringLiteral("2600000000000A19 19");
+const QDateTime kStart(QDate(2025, 3, 1), QTime(0, 0));
+
+double Ramp(int i) { return 20 + (i % 100) / 10.0; }
+
+class LogView : public ::testing::Test
+{
+protected:
+    LogView()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        LoadOptions();
+        resetViews();
+        Settings &s = program().settings;
+        s.DateFormat = QStringLiteral("dd/MMM/yyyy");
+        s.TimeFormat = QStringLiteral("HH:mm:ss");
+        s.CorF = QStringLiteral("C");
+        s.LocationName = QStringLiteral("Depot");
+    }
+    ~LogView() override
+    {
+        QLocale::setDefault(QLocale::system());
+        resetViews();
+    }
+
+    // A sensor with count readings, 10 minutes apart from kStart.
+    void sensor(const QString &id, int count, SensorRow row = {})
+    {
+        row.id = id;
+        AddSensor(home.databasePath(), row);
+        AddReadings(home.databasePath(), id, kStart, count, 600, Ramp,
+                    id.size() > 16 ? std::function<double(int)>([](int i) { return 40.0 + i % 7; })
+                                   : std::function<double(int)>());
+    }
+    void select(const QString &id) { program().selectedSensor = id; }
+    QString cell(int row, int column) const
+    {
+        return w.grid()->model()->index(row, column).data().toString();
+    }
+    // Exports through the save dialog as a user would: file type, name, Save.
+    QStringList exportAs(const QString &filter, const QString &name)
+    {
+        w.ExportBtn_Click();
+        QFileDialog *d = w.exportDialog();
+        d->selectNameFilter(filter);
+        d->selectFile(home.file(name));
+        static_cast<QDialog *>(d)->accept();
+        return home.readFile(name).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+
+    TestHome home;
+    ScriptedPrompter boxes;
+    LogFrm w;
+};
+
+} // namespace
+
+TEST_F(LogView, RowLimitAndConfirmationFollowTheNumberOfReadings)
+{
+    struct Case
+    {
+        const char *id;
+        int rows;
+        bool limitMessage;
+        bool question;
+    } cases[] = {
+        {"2800000000005000", 5000, false, false},
+        {"2800000000005001", 5001, false, true},
+        {"2800000000065000", 65000, false, true},
+        {"2800000000065001", 65001, true, true},
+    };
+    for (const Case &c : cases)
+        sensor(QLatin1String(c.id), c.rows);
+    w.show();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.rows);
+        boxes.boxes.clear();
+        boxes.answers = {Answer::Ok, Answer::Ok};
+        select(QLatin1String(c.id));
+        w.LoadLog(ZeroDate(), Now());
+        EXPECT_EQ(boxes.titles().contains(QStringLiteral("Limit exceeded")), c.limitMessage);
+        EXPECT_EQ(boxes.titles().contains(QStringLiteral("Confirm load")), c.question);
+        const int kept = std::min(c.rows, 65000);
+        ASSERT_EQ(logData().RecCount, kept);
+        EXPECT_EQ(w.grid()->model()->rowCount(), kept);
+        // The oldest are kept.
+        EXPECT_EQ(FromSerial(logData().Points.back().Time), kStart.addSecs((kept - 1) * 600LL));
+    }
+    EXPECT_EQ(boxes.boxes.constLast().text,
+              QStringLiteral("65000 records are available for display.\rAnd may take several minutes to "
+                             "load.\rDo you wish to view the data?"));
+}
+
+TEST_F(LogView, CancelKeepsTheOldGridWhileTheExportWritesTheNewReadings)
+{
+    sensor(kTemp, 10);
+    sensor(QStringLiteral("2800000000005001"), 5001);
+    select(kTemp);
+    w.show();
+    w.Form_Load();
+    ASSERT_EQ(w.grid()->model()->rowCount(), 10);
+    select(QStringLiteral("2800000000005001"));
+    boxes.answers = {Answer::Cancel};
+    w.LoadLog(ZeroDate(), Now());
+    EXPECT_EQ(boxes.titles(), QStringList{QStringLiteral("Confirm load")});
+    EXPECT_EQ(w.grid()->model()->rowCount(), 10);
+    EXPECT_EQ(logData().RecCount, 5001);
+    const QStringList lines = exportAs(ExportFilters().at(0), QStringLiteral("new.csv"));
+    EXPECT_EQ(lines.size(), 6 + 5001);
+    EXPECT_EQ(lines.at(1), QStringLiteral("\"Sensor ID\",\"2800000000005001\""));
+}
+
+TEST_F(LogView, EmptyRangeAndEndOfDayBound)
+{
+    sensor(kTemp, 0);
+    AddReadings(home.databasePath(), kTemp, QDateTime(QDate(2025, 5, 2), QTime(12, 0)), 1, 0, Ramp);
+    AddReadings(home.databasePath(), kTemp, QDateTime(QDate(2025, 5, 2), QTime(23, 59, 59)), 1, 0, Ramp);
+    select(kTemp);
+    w.show();
+    w.Form_Load();
+    ASSERT_EQ(logData().RecCount, 2);
+    auto *start = w.findChild<QDateTimeEdit *>(QStringLiteral("StartDt"));
+    auto *end = w.findChild<QDateTimeEdit *>(QStringLiteral("EndDt"));
+    EXPECT_EQ(start->dateTime(), QDateTime(QDate(2025, 5, 2), QTime(0, 0)));
+    EXPECT_EQ(end->dateTime(), QDateTime(QDate(2025, 5, 2), QTime(23, 59, 59)));
+    // The end bound is written to a whole number of seconds' worth of digits: the last second
+    // of the day lies above it.
+    w.RefreshBtn_Click();
+    EXPECT_EQ(logData().RecCount, 1);
+
+    start->setDateTime(QDateTime(QDate(2025, 6, 1), QTime(0, 0)));
+    end->setDateTime(QDateTime(QDate(2025, 6, 2), QTime(0, 0)));
+    w.findChild<QPushButton *>(QStringLiteral("GraphBtn"))->click();
+    EXPECT_EQ(boxes.titles(), (QStringList{QStringLiteral("No data"), QStringLiteral("No data loaded")}));
+    EXPECT_EQ(boxes.boxes.at(0).text, QStringLiteral("No records to display."));
+    EXPECT_EQ(logData().RecCount, 0);
+    EXPECT_EQ(w.grid()->model()->rowCount(), 1);
+    EXPECT_EQ(start->date(), QDate(2025, 6, 1));
+}
+
+TEST_F(LogView, DescendingGridAscendingExportAndTheDialogsChoices)
+{
+    sensor(kHumidity, 3);
+    select(kHumidity);
+    w.show();
+    w.findChild<QRadioButton *>(QStringLiteral("OptDesc"))->click();
+    w.Form_Load();
+    EXPECT_TRUE(viewFlags().DescOrder);
+    EXPECT_EQ(cell(0, 0), QStringLiteral("01/Mar/2025, 00:20:00"));
+    EXPECT_EQ(cell(2, 0), QStringLiteral("01/Mar/2025, 00:00:00"));
+    EXPECT_EQ(w.grid()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Humidity"));
+    EXPECT_EQ(cell(0, 1), QStringLiteral("20.2"));
+    // Captions reach assistive technology.
+    EXPECT_EQ(w.findChild<QDateTimeEdit *>(QStringLiteral("StartDt"))->accessibleName(), QStringLiteral("Start date"));
+    EXPECT_EQ(w.findChild<QRadioButton *>(QStringLiteral("OptAsc"))->accessibleName(), QStringLiteral("Ascending"));
+
+    w.ExportBtn_Click();
+    QFileDialog *d = w.exportDialog();
+    EXPECT_EQ(d->windowTitle(), QStringLiteral("Save Log"));
+    EXPECT_EQ(d->nameFilters(), (QStringList{QStringLiteral("Comma delinited text (*.csv)"),
+                                              QStringLiteral("Tab delinited text (*.txt)")}));
+    EXPECT_EQ(d->selectedNameFilter(), QStringLiteral("Comma delinited text (*.csv)"));
+    EXPECT_EQ(ProposedExportName(kHumidity, Now().date(), QStringLiteral("dd/MMM/yyyy")),
+              QStringLiteral("00A19 19_") + FormatDate(Now(), QStringLiteral("ddMMMyyyy")));
+    d->reject();
+
+    // The tab-separated type wins over a typed ".csv".
+    const QStringList lines = exportAs(ExportFilters().at(1), QStringLiteral("typed.csv"));
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_EQ(lines.at(5), QStringLiteral("\"Date, time\"\t\"Temperature (\u00B0C)\"\t\"Humidity, %\""));
+    EXPECT_EQ(lines.at(6), QStringLiteral("\"01/Mar/2025 00:00:00\"\t20.00\t40"));
+    EXPECT_EQ(lines.at(8), QStringLiteral("\"01/Mar/2025 00:20:00\"\t20.20\t42"));
+}
+
+TEST(LogExportText, ColumnsAndDecimalsFollowTheSensorType)
+{
+    LogData d;
+    d.Location = QStringLiteral("Plant room");
+    d.TempLo = -5.5f;
+    d.TempHi = 30;
+    d.RecCount = 1;
+    d.Points = {{ToSerial(QDateTime(QDate(2026, 12, 6), QTime(9, 5))), 21.456f, 4.567f}};
+    d.WaterText = {QStringLiteral("Wet")};
+    struct Case
+    {
+        const char *id;
+        const char *heading;
+        const char *line;
+    } cases[] = {
+        {"2600000000000A1A 1A", ",\"Voltage\"", "\"06/12/2026 09:05\",21.46,4.57"},
+        {"2600000000000A1D 1D", ",\"Water status\"", "\"06/12/2026 09:05\",21.46,\"Wet\""},
+        {"2600000000000A1E 1E", ",\"Humidity, %\",\"Water status\"", "\"06/12/2026 09:05\",21.46,5,\"Wet\""},
+        {"2800000000000A00", "", "\"06/12/2026 09:05\",21.46"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.id);
+        ExportHeader h{QStringLiteral("Site"), QLatin1String(c.id), QStringLiteral("F"),
+                       QStringLiteral("dd/mm/yyyy"), QStringLiteral("hh:nn"), QDate(2026, 12, 7),
+                       KindOf(QLatin1String(c.id))};
+        const QStringList lines = ExportText(d, h, QLatin1Char(','), QLocale::c()).split(QStringLiteral("\r\n"));
+        ASSERT_EQ(lines.size(), 8); // six header lines, one reading, the final line end
+        EXPECT_EQ(lines.at(0), QStringLiteral("\"Site\",\"07/12/2026\""));
+        EXPECT_EQ(lines.at(3), QStringLiteral("\"Low limit (\u00B0F)\",-5.5"));
+        EXPECT_EQ(lines.at(5), QStringLiteral("\"Date, time\",\"Temperature (\u00B0F)\"") + QLatin1String(c.heading));
+        EXPECT_EQ(lines.at(6), QLatin1String(c.line));
+    }
+}
+
+TEST(LogExportText, ProposedNamesKeepOnlyLettersAndDigits)
+{
+    const QDate day(2026, 12, 6);
+    const QString id = QStringLiteral("280000000000ABCD");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    EXPECT_EQ(ProposedExportName(id, day, QStringLiteral("dd/MMM/yyyy")), QStringLiteral("0000ABCD_06Dec2026"));
+    EXPECT_EQ(ProposedExportName(id, QDate(2026, 5, 1), QStringLiteral("Short Date")),
+              QStringLiteral("0000ABCD_01052026"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(ProposedExportName(id, day, QStringLiteral("Short Date")), QStringLiteral("0000ABCD_12626"));
+    QLocale::setDefault(QLocale::system());
+}
+
+TEST_F(LogView, QuotesAndCommasInNamesReadBackByACsvParser)
+{
+    SensorRow row;
+    row.location = QStringLiteral("Freezer \"B\", back wall");
+    sensor(kTemp, 2, row);
+    program().settings.LocationName = QStringLiteral("Smith's \"Fresh\", Ltd");
+    select(kTemp);
+    w.show();
+    w.Form_Load();
+    const QStringList lines = exportAs(ExportFilters().at(0), QStringLiteral("quoted.csv"));
+    ASSERT_EQ(lines.size(), 8);
+
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import csv, json, sys\n"
+                                 "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                 "    print(json.dumps(list(csv.reader(f))))\n"),
+                  home.file(QStringLiteral("quoted.csv"))});
+    ASSERT_TRUE(python.waitForFinished(30000));
+    const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+    ASSERT_EQ(rows.size(), 8);
+    auto row_ = [&rows](int i) { return rows.at(i).toVariant().toStringList(); };
+    EXPECT_EQ(row_(0), (QStringList{QStringLiteral("Smith's \"Fresh\", Ltd"), FormatDate(Now(), QStringLiteral("dd/MMM/yyyy"))}));
+    EXPECT_EQ(row_(2), (QStringList{QStringLiteral("Sensor location"), row.location}));
+    EXPECT_EQ(row_(3), (QStringList{QStringLiteral("Low limit (\u00B0C)"), QStringLiteral("2")}));
+    EXPECT_EQ(row_(7), (QStringList{QStringLiteral("01/Mar/2025 00:10:00"), QStringLiteral("20.10")}));
+}
+
+TEST_F(LogView, DemoFolderStartsWithAWeekOfHistoryPastTheLimits)
+{
+    QProcess sqlite;
+    sqlite.setStandardInputFile(QStringLiteral(CLAROW_SOURCE_DIR "/tools/demo-history.sql"));
+    sqlite.start(QStringLiteral("sqlite3"), {home.databasePath()});
+    ASSERT_TRUE(sqlite.waitForFinished(30000));
+    ASSERT_EQ(sqlite.exitCode(), 0) << sqlite.readAllStandardError().toStdString();
+
+    select(QStringLiteral("28FF0B7D63160321"));
+    w.show();
+    w.Form_Load();
+    const LogData &d = logData();
+    ASSERT_EQ(d.RecCount, 7 * 144);
+    const double last = d.Points.back().Time;
+    EXPECT_LE(FromSerial(last), Now());
+    EXPECT_NEAR(last - d.Points.front().Time, 7 - 1 / 144.0, 1e-6);
+    EXPECT_TRUE(std::any_of(d.Points.begin(), d.Points.end(), [&d](const LogPoint &p) { return p.Temp > d.TempHi; }));
+    EXPECT_EQ(d.Location, QStringLiteral("Incubator 2"));
+
+    // A water sensor: the second channel's column is hidden, the water status is shown.
+    select(QStringLiteral("26E55A0300000065 1D"));
+    w.RefreshBtn_Click();
+    EXPECT_TRUE(w.grid()->isColumnHidden(2));
+    EXPECT_EQ(w.grid()->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Water"));
+    EXPECT_TRUE(w.grid()->model()->match(w.grid()->model()->index(0, 3), Qt::DisplayRole, QStringLiteral("Wet")).size() == 1);
+}
