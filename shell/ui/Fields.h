@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QWidget;
+
+namespace clarow {
+
+// A text box named for its role. Its caption, for screen readers and for scripts that look
+// fields up by caption, is the accessible name.
+[[nodiscard]] QLineEdit *NewEdit(QWidget *parent, const char *name, const QString &caption);
+
+// The caption shown beside a field: the label's buddy is the field, so its access key and a
+// screen reader lead there. The field takes the caption as its accessible name when it has
+// none yet.
+[[nodiscard]] QLabel *CaptionFor(const QString &text, QWidget *field);
+
+// A text box that can be typed in (white) or not (disabled, light grey).
+void SetEditable(QLineEdit *box, bool on);
+
+} // namespace clarow
