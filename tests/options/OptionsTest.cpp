@@ -10,6 +10,7 @@
 
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
+#include "SmtpServer.h"
 #include "TestHome.h"
 
 #include <QAbstractButton>
@@ -418,4 +419,24 @@ TEST_F(OptionsTest, EveryFieldHasItsCaptionAndEveryButtonTheKeyboard)
     EXPECT_EQ(child(w, "MailSvrBx")->accessibleName(), QStringLiteral("Mail (SMTP) server"));
     EXPECT_EQ(child<QAbstractButton>(w, "ExitBtn")->text(), QStringLiteral("OK"));
     EXPECT_TRUE(program().optionsOpen);
+}
+
+TEST_F(OptionsTest, TestMailGoesOutWithTheAppliedServerOnly)
+{
+    SmtpServer server;
+    ASSERT_TRUE(server.running());
+    Options w;
+    child(w, "EmailAddBx")->setText(QStringLiteral("ops@example.org"));
+    child(w, "FromAddBx")->setText(QStringLiteral("clarow@example.org"));
+    child(w, "MailSvrBx")->setText(QStringLiteral("127.0.0.1:9"));
+    child(w, "SMTPportBx")->setText(QString::number(server.port()));
+    EXPECT_FALSE(child<QAbstractButton>(w, "TestMailBtn")->isEnabled());
+    ASSERT_TRUE(w.ApplyBtn_Click());
+    ASSERT_TRUE(child<QAbstractButton>(w, "TestMailBtn")->isEnabled());
+    click(w, "TestMailBtn");
+    ASSERT_EQ(server.mails().size(), 1);
+    EXPECT_EQ(server.mails()[0].recipients, QStringList{QStringLiteral("ops@example.org")});
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("A test message is being sent to ops@example.org."));
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Test message"));
 }
