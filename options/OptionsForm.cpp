@@ -198,18 +198,27 @@ void ApplyOptions(OptionsForm &f, Program &p, const QDateTime &now)
     s.LogComms = f.LogComms;
 }
 
-std::optional<QString> LeaveHumidityHigh(const QString &low, const QString &high)
+namespace {
+// A humidity or light limit within 0 to 100: its value, and its new text when it was outside.
+std::optional<QString> withinPercent(const QString &text, double &v)
 {
-    double v = LeadingNumber(high);
-    std::optional<QString> text;
+    v = LeadingNumber(text);
     if (v > kHumidityCeiling) {
         v = kHumidityCeiling;
-        text = QStringLiteral("100");
+        return QStringLiteral("100");
     }
     if (v < kHumidityFloor) {
         v = kHumidityFloor;
-        text = QStringLiteral("0");
+        return QStringLiteral("0");
     }
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<QString> LeaveHumidityHigh(const QString &low, const QString &high)
+{
+    double v = 0;
+    std::optional<QString> text = withinPercent(high, v);
     const double l = LeadingNumber(low);
     if (l > v)
         text = numberText(l);
@@ -218,16 +227,8 @@ std::optional<QString> LeaveHumidityHigh(const QString &low, const QString &high
 
 std::optional<QString> LeaveHumidityLow(const QString &low, const QString &high)
 {
-    double v = LeadingNumber(low);
-    std::optional<QString> text;
-    if (v < kHumidityFloor) {
-        v = kHumidityFloor;
-        text = QStringLiteral("0");
-    }
-    if (v > kHumidityCeiling) {
-        v = kHumidityCeiling;
-        text = QStringLiteral("100");
-    }
+    double v = 0;
+    std::optional<QString> text = withinPercent(low, v);
     const double h = LeadingNumber(high);
     if (v > h)
         text = numberText(h);

@@ -21,7 +21,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiSubWindow>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,14 +33,6 @@
 namespace clarow {
 
 namespace {
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    return b;
-}
 
 QCheckBox *check(QWidget *parent, const char *name, const QString &caption)
 {
@@ -81,9 +72,9 @@ Options::Options(QWidget *parent) : QWidget(parent)
     m_tabs->addTab(buildAlarms(), QStringLiteral("Alarm options"));
     m_tabs->setTabToolTip(2, QStringLiteral("Alarm limits and mailing options"));
 
-    ApplyBtn = button(this, "ApplyBtn", QStringLiteral("Apply"));
-    CancelBtn = button(this, "CancelBtn", QStringLiteral("Cancel"));
-    ExitBtn = button(this, "ExitBtn", QStringLiteral("OK"));
+    ApplyBtn = NewButton(this, "ApplyBtn", QStringLiteral("Apply"));
+    CancelBtn = NewButton(this, "CancelBtn", QStringLiteral("Cancel"));
+    ExitBtn = NewButton(this, "ExitBtn", QStringLiteral("OK"));
     connect(ApplyBtn, &QPushButton::clicked, this, [this] { ApplyBtn_Click(); });
     connect(CancelBtn, &QPushButton::clicked, this, &Options::CancelBtn_Click);
     connect(ExitBtn, &QPushButton::clicked, this, &Options::ExitBtn_Click);
@@ -99,16 +90,12 @@ Options::Options(QWidget *parent) : QWidget(parent)
 
     // Every edit of a text box enables Apply; so does every click on a choice. The login
     // boxes count as edits too, or "OK" would close without storing a new password.
-    for (QLineEdit *box : {CoName, DefaultLoc, CustDformat, CustTformat, DefaultIntBx[0], DefaultIntBx[1],
-                           KeepDaysBx, KeepHrsBx, HistDaysBx, HistHrsBx, PortNoBx, EmailAddBx, FromAddBx,
-                           MailSvrBx, SMTPportBx, SubjectAlarmBx, SubjectRTNbx, NoConsecBx, Hlow, Hhigh,
-                           UserNameBx, PwBx})
+    for (const auto &[box, field] : textBoxes())
         connect(box, &QLineEdit::textChanged, this, &Options::MarkChanged);
-    for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{
-             CelsiusOpt, FahrenheitOpt, CustDopt, CustTopt, ShortDopt, ShortTopt, AutoScanChk, KeepAllChk,
-             chkDebug[0], chkDebug[1], chkSmw, SendMailChk, SendRTNchk, LowTempChk, HiTempChk, LoHuChk,
-             HiHuChk, AddLocBx, AuthBx})
-        connect(b, &QAbstractButton::toggled, this, &Options::MarkChanged);
+    for (const auto &[box, field] : checkBoxes())
+        connect(box, &QCheckBox::toggled, this, &Options::MarkChanged);
+    for (QRadioButton *r : {CelsiusOpt, FahrenheitOpt, CustDopt, CustTopt, ShortDopt, ShortTopt})
+        connect(r, &QRadioButton::toggled, this, &Options::MarkChanged);
     for (QLineEdit *box : {Llow, Lhigh, Hlow, Hhigh})
         box->installEventFilter(this);
     connect(ShortDopt, &QRadioButton::clicked, this, [this] {
@@ -168,7 +155,7 @@ QWidget *Options::buildGeneral()
     fg->addWidget(CaptionFor(QStringLiteral("Time Format"), CustTformat), 1, 0);
     fg->addWidget(timeGroup, 1, 1);
     fg->addWidget(CustTformat, 1, 2);
-    TestDTbtn = button(formats, "TestDTbtn", QStringLiteral("Test"));
+    TestDTbtn = NewButton(formats, "TestDTbtn", QStringLiteral("Test"));
     TestDTbtn->setAccessibleName(QStringLiteral("Test time and date formats"));
     TestDT = NewEdit(formats, "TestDT", QStringLiteral("Test time and date formats"));
     TestDT->setReadOnly(true);
@@ -178,7 +165,7 @@ QWidget *Options::buildGeneral()
     connect(TestDTbtn, &QPushButton::clicked, this, &Options::TestDTbtn_Click);
 
     PortNoBx = NewEdit(page, "PortNoBx", QStringLiteral("COM port number for Varnex"));
-    TestPbtn = button(page, "TestPbtn", QStringLiteral("Test"));
+    TestPbtn = NewButton(page, "TestPbtn", QStringLiteral("Test"));
     TestPbtn->setAccessibleName(QStringLiteral("Test the COM port"));
     VarnexFoundBx = NewEdit(page, "VarnexFoundBx", QStringLiteral("Port test result"));
     VarnexFoundBx->setReadOnly(true);
@@ -268,7 +255,7 @@ QWidget *Options::buildLogging()
     auto *colours = new QHBoxLayout;
     colours->addWidget(grid);
     colours->addWidget(graph);
-    ResetColBtn = button(page, "ResetColBtn", QStringLiteral("Set colors to default"));
+    ResetColBtn = NewButton(page, "ResetColBtn", QStringLiteral("Set colors to default"));
     connect(ResetColBtn, &QPushButton::clicked, this, &Options::ResetColBtn_Click);
     auto *colourHint = new QHBoxLayout;
     colourHint->addWidget(new QLabel(QStringLiteral("Double-click color boxes to change colors"), page));
@@ -367,8 +354,8 @@ QWidget *Options::buildAlarms()
     form->addRow(CaptionFor(QStringLiteral("User name"), UserNameBx), UserNameBx);
     form->addRow(CaptionFor(QStringLiteral("Password"), PwBx), PwBx);
 
-    TestMailBtn = button(page, "TestMailBtn", QStringLiteral("Test email"));
-    ResetAlBtn = button(page, "ResetAlBtn", QStringLiteral("Reset alarms"));
+    TestMailBtn = NewButton(page, "TestMailBtn", QStringLiteral("Test email"));
+    ResetAlBtn = NewButton(page, "ResetAlBtn", QStringLiteral("Reset alarms"));
     connect(TestMailBtn, &QPushButton::clicked, this, &Options::TestMailBtn_Click);
     connect(ResetAlBtn, &QPushButton::clicked, this, &Options::ResetAlBtn_Click);
     auto *actions = new QHBoxLayout;
@@ -388,105 +375,87 @@ QWidget *Options::buildAlarms()
     return page;
 }
 
+std::vector<std::pair<QLineEdit *, QString OptionsForm::*>> Options::textBoxes() const
+{
+    return {
+        {CoName, &OptionsForm::CoName},
+        {DefaultLoc, &OptionsForm::DefaultLoc},
+        {CustDformat, &OptionsForm::CustDformat},
+        {CustTformat, &OptionsForm::CustTformat},
+        {PortNoBx, &OptionsForm::PortNoBx},
+        {DefaultIntBx[0], &OptionsForm::Minutes},
+        {DefaultIntBx[1], &OptionsForm::Seconds},
+        {KeepDaysBx, &OptionsForm::KeepDaysBx},
+        {KeepHrsBx, &OptionsForm::KeepHrsBx},
+        {HistDaysBx, &OptionsForm::HistDaysBx},
+        {HistHrsBx, &OptionsForm::HistHrsBx},
+        {Llow, &OptionsForm::Llow},
+        {Lhigh, &OptionsForm::Lhigh},
+        {Hlow, &OptionsForm::Hlow},
+        {Hhigh, &OptionsForm::Hhigh},
+        {NoConsecBx, &OptionsForm::NoConsecBx},
+        {EmailAddBx, &OptionsForm::EmailAddBx},
+        {FromAddBx, &OptionsForm::FromAddBx},
+        {SubjectAlarmBx, &OptionsForm::SubjectAlarmBx},
+        {SubjectRTNbx, &OptionsForm::SubjectRTNbx},
+        {MailSvrBx, &OptionsForm::MailSvrBx},
+        {SMTPportBx, &OptionsForm::SMTPportBx},
+        {UserNameBx, &OptionsForm::UserNameBx},
+        {PwBx, &OptionsForm::PwBx},
+    };
+}
+
+std::vector<std::pair<QCheckBox *, bool OptionsForm::*>> Options::checkBoxes() const
+{
+    return {
+        {AutoScanChk, &OptionsForm::AutoScanChk},
+        {KeepAllChk, &OptionsForm::KeepAllChk},
+        {chkDebug[0], &OptionsForm::LogErrors},
+        {chkDebug[1], &OptionsForm::LogComms},
+        {SendMailChk, &OptionsForm::SendMailChk},
+        {SendRTNchk, &OptionsForm::SendRTNchk},
+        {LowTempChk, &OptionsForm::LowTempChk},
+        {HiTempChk, &OptionsForm::HiTempChk},
+        {LoHuChk, &OptionsForm::LoHuChk},
+        {HiHuChk, &OptionsForm::HiHuChk},
+        {chkSmw, &OptionsForm::chkSmw},
+        {AddLocBx, &OptionsForm::AddLocBx},
+        {AuthBx, &OptionsForm::AuthBx},
+    };
+}
+
 void Options::showForm(const OptionsForm &f)
 {
-    CoName->setText(f.CoName);
-    DefaultLoc->setText(f.DefaultLoc);
+    for (const auto &[box, field] : textBoxes())
+        box->setText(f.*field);
+    for (const auto &[box, field] : checkBoxes())
+        box->setChecked(f.*field);
+    // A selected option button cannot be unselected, only its partner selected.
     (f.FahrenheitOpt ? FahrenheitOpt : CelsiusOpt)->setChecked(true);
     (f.ShortDopt ? ShortDopt : CustDopt)->setChecked(true);
-    CustDformat->setText(f.CustDformat);
     (f.ShortTopt ? ShortTopt : CustTopt)->setChecked(true);
-    CustTformat->setText(f.CustTformat);
-    PortNoBx->setText(f.PortNoBx);
-    AutoScanChk->setChecked(f.AutoScanChk);
-
-    DefaultIntBx[0]->setText(f.Minutes);
-    DefaultIntBx[1]->setText(f.Seconds);
-    KeepDaysBx->setText(f.KeepDaysBx);
-    KeepHrsBx->setText(f.KeepHrsBx);
-    KeepAllChk->setChecked(f.KeepAllChk);
     KeepDaysBx->setEnabled(f.KeepBoxesEnabled);
     KeepHrsBx->setEnabled(f.KeepBoxesEnabled);
-    HistDaysBx->setText(f.HistDaysBx);
-    HistHrsBx->setText(f.HistHrsBx);
     for (int i = 0; i < 8; ++i)
         ColBx[i]->setColour(f.ColBx[i]);
-    chkDebug[0]->setChecked(f.LogErrors);
-    chkDebug[1]->setChecked(f.LogComms);
-
-    Llow->setText(f.Llow);
-    Lhigh->setText(f.Lhigh);
-    Hlow->setText(f.Hlow);
-    Hhigh->setText(f.Hhigh);
-    NoConsecBx->setText(f.NoConsecBx);
-    SendMailChk->setChecked(f.SendMailChk);
-    SendRTNchk->setChecked(f.SendRTNchk);
-    LowTempChk->setChecked(f.LowTempChk);
-    HiTempChk->setChecked(f.HiTempChk);
-    LoHuChk->setChecked(f.LoHuChk);
-    HiHuChk->setChecked(f.HiHuChk);
-    chkSmw->setChecked(f.chkSmw);
     enableMailSwitches(f.MailSwitchesEnabled);
-    EmailAddBx->setText(f.EmailAddBx);
-    FromAddBx->setText(f.FromAddBx);
-    SubjectAlarmBx->setText(f.SubjectAlarmBx);
-    SubjectRTNbx->setText(f.SubjectRTNbx);
-    AddLocBx->setChecked(f.AddLocBx);
-    MailSvrBx->setText(f.MailSvrBx);
-    SMTPportBx->setText(f.SMTPportBx);
-    AuthBx->setChecked(f.AuthBx);
-    UserNameBx->setText(f.UserNameBx);
-    PwBx->setText(f.PwBx);
     enableLogin(f.AuthBx);
 }
 
 OptionsForm Options::form() const
 {
     OptionsForm f;
-    f.CoName = CoName->text();
-    f.DefaultLoc = DefaultLoc->text();
+    for (const auto &[box, field] : textBoxes())
+        f.*field = box->text();
+    for (const auto &[box, field] : checkBoxes())
+        f.*field = box->isChecked();
     f.FahrenheitOpt = FahrenheitOpt->isChecked();
     f.ShortDopt = ShortDopt->isChecked();
-    f.CustDformat = CustDformat->text();
     f.ShortTopt = ShortTopt->isChecked();
-    f.CustTformat = CustTformat->text();
-    f.PortNoBx = PortNoBx->text();
-    f.AutoScanChk = AutoScanChk->isChecked();
-    f.Minutes = DefaultIntBx[0]->text();
-    f.Seconds = DefaultIntBx[1]->text();
-    f.KeepDaysBx = KeepDaysBx->text();
-    f.KeepHrsBx = KeepHrsBx->text();
-    f.KeepAllChk = KeepAllChk->isChecked();
     f.KeepBoxesEnabled = KeepDaysBx->isEnabled();
-    f.HistDaysBx = HistDaysBx->text();
-    f.HistHrsBx = HistHrsBx->text();
     for (int i = 0; i < 8; ++i)
         f.ColBx[i] = ColBx[i]->colour();
-    f.LogErrors = chkDebug[0]->isChecked();
-    f.LogComms = chkDebug[1]->isChecked();
-    f.Llow = Llow->text();
-    f.Lhigh = Lhigh->text();
-    f.Hlow = Hlow->text();
-    f.Hhigh = Hhigh->text();
-    f.NoConsecBx = NoConsecBx->text();
-    f.SendMailChk = SendMailChk->isChecked();
-    f.SendRTNchk = SendRTNchk->isChecked();
-    f.LowTempChk = LowTempChk->isChecked();
-    f.HiTempChk = HiTempChk->isChecked();
-    f.LoHuChk = LoHuChk->isChecked();
-    f.HiHuChk = HiHuChk->isChecked();
-    f.chkSmw = chkSmw->isChecked();
     f.MailSwitchesEnabled = SendRTNchk->isEnabled();
-    f.EmailAddBx = EmailAddBx->text();
-    f.FromAddBx = FromAddBx->text();
-    f.SubjectAlarmBx = SubjectAlarmBx->text();
-    f.SubjectRTNbx = SubjectRTNbx->text();
-    f.AddLocBx = AddLocBx->isChecked();
-    f.MailSvrBx = MailSvrBx->text();
-    f.SMTPportBx = SMTPportBx->text();
-    f.AuthBx = AuthBx->isChecked();
-    f.UserNameBx = UserNameBx->text();
-    f.PwBx = PwBx->text();
     return f;
 }
 
@@ -582,13 +551,7 @@ void Options::ExitBtn_Click()
 
 void Options::CancelBtn_Click() { closeWindow(); }
 
-void Options::closeWindow()
-{
-    if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
-        frame->close();
-    else
-        close();
-}
+void Options::closeWindow() { CloseWindow(this); }
 
 void Options::closeEvent(QCloseEvent *event)
 {

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QLineEdit;
@@ -62,6 +64,9 @@ private:
     QWidget *buildGeneral();
     QWidget *buildLogging();
     QWidget *buildAlarms();
+    // Each text box and check box with the field of the form it shows.
+    [[nodiscard]] std::vector<std::pair<QLineEdit *, QString OptionsForm::*>> textBoxes() const;
+    [[nodiscard]] std::vector<std::pair<QCheckBox *, bool OptionsForm::*>> checkBoxes() const;
     void showForm(const OptionsForm &f);
     void runPortTest();
     void closeWindow();

@@ -3,7 +3,9 @@
 #include <QColor>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QPalette>
+#include <QPushButton>
 
 namespace clarow {
 
@@ -27,6 +29,22 @@ QLabel *CaptionFor(const QString &text, QWidget *field)
     if (field->accessibleName().isEmpty())
         field->setAccessibleName(QString(text).remove(QLatin1Char('&')));
     return label;
+}
+
+QPushButton *NewButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+void CloseWindow(QWidget *window)
+{
+    if (auto *frame = qobject_cast<QMdiSubWindow *>(window->parentWidget()))
+        frame->close();
+    else
+        window->close();
 }
 
 void SetEditable(QLineEdit *box, bool on)

@@ -14,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiSubWindow>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,14 +33,6 @@ QLabel *label(QWidget *parent, const char *name, const QString &caption)
     auto *l = new QLabel(caption, parent);
     l->setObjectName(QLatin1String(name));
     return l;
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    return b;
 }
 
 } // namespace
@@ -82,10 +73,10 @@ SensorOptions::SensorOptions(QWidget *parent) : QWidget(parent), m_sensorId(prog
         waterRow->addWidget(WaterA[i]);
     }
 
-    ApplyBtn = button(this, "ApplyBtn", QStringLiteral("Apply"));
-    ExitBtn = button(this, "ExitBtn", QStringLiteral("OK"));
-    CancelBtn = button(this, "CancelBtn", QStringLiteral("Cancel"));
-    DelBtn = button(this, "DelBtn", QStringLiteral("Delete Sensor"));
+    ApplyBtn = NewButton(this, "ApplyBtn", QStringLiteral("Apply"));
+    ExitBtn = NewButton(this, "ExitBtn", QStringLiteral("OK"));
+    CancelBtn = NewButton(this, "CancelBtn", QStringLiteral("Cancel"));
+    DelBtn = NewButton(this, "DelBtn", QStringLiteral("Delete Sensor"));
     connect(ApplyBtn, &QPushButton::clicked, this, &SensorOptions::ApplyBtn_Click);
     connect(ExitBtn, &QPushButton::clicked, this, &SensorOptions::ExitBtn_Click);
     connect(CancelBtn, &QPushButton::clicked, this, &SensorOptions::CancelBtn_Click);
@@ -222,13 +213,7 @@ void SensorOptions::rebuildGrid()
         m_rebuildGrid();
 }
 
-void SensorOptions::closeWindow()
-{
-    if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
-        frame->close();
-    else
-        close();
-}
+void SensorOptions::closeWindow() { CloseWindow(this); }
 
 void SensorOptions::closeEvent(QCloseEvent *event)
 {
