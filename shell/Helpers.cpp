@@ -3,6 +3,8 @@
 #include "link/Clock.h"
 #include "shell/Errors.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -237,6 +239,20 @@ qint16 WholeNumber16(const QString &text)
     if (!(v >= -32768.0 && v <= 32767.0))
         throw ClarowError(kErrOverflow, QStringLiteral("Overflow"));
     return static_cast<qint16>(v);
+}
+
+float SingleOf(const QString &text)
+{
+    QString t = text.trimmed();
+    const QString mark = QLocale().decimalPoint();
+    if (!IsNumeric(t) && mark != QLatin1String("."))
+        t.replace(mark, QLatin1String("."));
+    if (!IsNumeric(t))
+        throw ClarowError(kErrTypeMismatch, QStringLiteral("Type mismatch"));
+    const double v = numericValue(t);
+    if (!(std::fabs(v) <= std::numeric_limits<float>::max()))
+        throw ClarowError(kErrOverflow, QStringLiteral("Overflow"));
+    return static_cast<float>(v);
 }
 
 QString SingleText(float v)

@@ -35,6 +35,11 @@ namespace clarow {
 // fit in 16 bits.
 [[nodiscard]] qint16 WholeNumber16(const QString &text);
 
+// A field taken as a single: plain decimal text with "." or the regional decimal mark.
+// Throws ClarowError (type mismatch) when the text is not a number, empty included,
+// (overflow) when it does not fit.
+[[nodiscard]] float SingleOf(const QString &text);
+
 // The shortest text that reads back as the same float ("22.05", never "22.049999237").
 [[nodiscard]] QString SingleText(float v);
 

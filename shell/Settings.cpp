@@ -5,6 +5,9 @@
 #include "shell/Program.h"
 #include "shell/Prompter.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 
@@ -101,6 +104,25 @@ const Key &keyNamed(const char *name)
     Q_UNREACHABLE();
 }
 
+// The store holds the mail password: its file is kept readable by its owner only. A missing
+// file is made private before anything is written into it; an existing one keeps its text.
+void keepPrivate(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const QFileInfo info(path);
+    if (info.exists()) {
+        QFile::setPermissions(path, ownerOnly);
+        return;
+    }
+    QDir().mkpath(info.absolutePath());
+    QFile file(path);
+    (void)file.open(QIODevice::WriteOnly, ownerOnly);
+#else
+    Q_UNUSED(path);
+#endif
+}
+
 // The program's part of the per-user settings store.
 class Store : public QSettings
 {
@@ -108,6 +130,13 @@ public:
     Store() : QSettings(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"))
     {
         beginGroup(QStringLiteral("ClarowMon"));
+    }
+    // Writes what was set to the store; the file is replaced as a whole and keeps its mode.
+    void commit()
+    {
+        keepPrivate(fileName());
+        sync();
+        keepPrivate(fileName());
     }
 };
 
@@ -254,7 +283,7 @@ bool SaveOptions()
             continue;
         write(store, s, key);
     }
-    store.sync();
+    store.commit();
     if (store.status() != QSettings::NoError)
         throw ClarowError(kErrStoreAccess,
                           QStringLiteral("The settings could not be saved to ") + store.fileName() + '.');
@@ -267,7 +296,7 @@ void SaveWindowPositions()
     Store store;
     for (int i = kOptionKeyCount; i < kKeyCount; ++i)
         write(store, s, kKeys[i]);
-    store.sync();
+    store.commit();
 }
 
 bool MainWindowSizeIsDefault(const Settings &s)
@@ -284,7 +313,7 @@ void SavePortNumber(int port)
     s.PortNumber = static_cast<qint16>(port);
     Store store;
     write(store, s, keyNamed("PortNumber"));
-    store.sync();
+    store.commit();
 }
 
 void ApplyNameFallbacks(Settings &s)

@@ -3,6 +3,7 @@
 #include "link/SerialPort.h"
 #include "monitor/ScanCycle.h"
 #include "monitor/ui/Collection.h"
+#include "options/ui/Options.h"
 #include "shell/Database.h"
 #include "shell/Errors.h"
 #include "shell/Program.h"
@@ -10,6 +11,7 @@
 #include "shell/Settings.h"
 #include "shell/Startup.h"
 #include "shell/ui/HelpAbout.h"
+#include "views/ui/SensorOptions.h"
 #include "views/ui/ViewWindows.h"
 
 #include <QApplication>
@@ -76,8 +78,10 @@ void MainMDI::buildMenus()
 
     QMenu *tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("ToolsMi"));
-    addItem(tools, "SensorsMi", QStringLiteral("S&ensor Options"));
-    addItem(tools, "OptionsMi", QStringLiteral("&Main Options"));
+    connect(addItem(tools, "SensorsMi", QStringLiteral("S&ensor Options")), &QAction::triggered, this,
+            &MainMDI::SensorsMi_Click);
+    connect(addItem(tools, "OptionsMi", QStringLiteral("&Main Options")), &QAction::triggered, this,
+            &MainMDI::OptionsMi_Click);
 
     QMenu *data = bar->addMenu(QStringLiteral("&Data"));
     data->setObjectName(QStringLiteral("DataMi"));
@@ -178,6 +182,7 @@ bool MainMDI::startUp()
         } else if (result == 0) {
             MsgBox(QStringLiteral("The Varnex was not found. Please\rselect and test the port number manually."),
                    QStringLiteral("Varnex not found"));
+            OptionsMi_Click();
         }
     } catch (const StartupCut &) {
         ok = false;
@@ -238,7 +243,55 @@ void MainMDI::LogMi_Click() { OpenLogView(m_mdi); }
 
 void MainMDI::GraphMi_Click() { OpenGraphView(m_mdi); }
 
-void MainMDI::SensorContMi_Click() { program().lastViewChoice = 1; }
+void MainMDI::SensorContMi_Click()
+{
+    program().lastViewChoice = 1;
+    SensorsMi_Click();
+}
+
+void MainMDI::rebuildGrid()
+{
+    if (Collection *c = collection())
+        c->BuildFgrid();
+}
+
+void MainMDI::OptionsMi_Click()
+{
+    if (m_optionsWindow) {
+        m_mdi->setActiveSubWindow(m_optionsWindow);
+        return;
+    }
+    auto *options = new Options;
+    options->setRebuildGrid([this] { rebuildGrid(); });
+    options->setOpenFirmwareUpdate([this] { openFirmwareUpdate(); });
+    m_optionsWindow = m_mdi->addSubWindow(options);
+    m_optionsWindow->setAttribute(Qt::WA_DeleteOnClose);
+    m_optionsWindow->move(TwipsToPixelsX(300), TwipsToPixelsY(200));
+    m_optionsWindow->resize(TwipsToPixelsX(9810), TwipsToPixelsY(7335));
+    m_optionsWindow->show();
+}
+
+void MainMDI::SensorsMi_Click()
+{
+    // Always on the sensor selected now: an open window for another one goes first.
+    if (m_sensorOptionsWindow && !m_sensorOptionsWindow->close())
+        return; // still saving; it closes once the save is over
+    const qsizetype length = program().selectedSensor.size();
+    if (length != 16 && length != 19) {
+        MsgBox(QStringLiteral("No sensor is selected"), QStringLiteral("Clarow"));
+        return;
+    }
+    auto *sensor = new SensorOptions;
+    sensor->setRebuildGrid([this] { rebuildGrid(); });
+    m_sensorOptionsWindow = m_mdi->addSubWindow(sensor);
+    m_sensorOptionsWindow->setAttribute(Qt::WA_DeleteOnClose);
+    m_sensorOptionsWindow->show();
+}
+
+void MainMDI::openFirmwareUpdate()
+{
+    // The firmware update window opens here once the program has one.
+}
 
 void MainMDI::FlashWindow(int) { QApplication::alert(this); }
 
@@ -260,7 +313,8 @@ void MainMDI::requestShutdown()
 bool MainMDI::scanInProgress() const
 {
     const Collection *c = collection();
-    return c && c->cycle().scanning();
+    // A window that borrowed the port (the port test) is in the middle of an exchange too.
+    return (c && c->cycle().scanning()) || program().portLoans > 0;
 }
 
 void MainMDI::closeEvent(QCloseEvent *event)

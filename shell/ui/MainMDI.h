@@ -47,6 +47,13 @@ public:
     void LogMi_Click();
     void GraphMi_Click();
     void SensorContMi_Click();
+    // Opens the Options dialog (or brings it to the front).
+    void OptionsMi_Click();
+    // Opens the sensor options on the sensor selected now, closing one already open.
+    void SensorsMi_Click();
+    // Opens the firmware update window; the port test calls it for an adapter whose
+    // firmware is too old.
+    void openFirmwareUpdate();
 
     // Closes down as "E&xit" does; used for SIGTERM, SIGINT and a desktop log-out as well.
     void requestShutdown();
@@ -69,10 +76,13 @@ private:
     void placeFromSettings();
     void recordPlacement();
     [[nodiscard]] bool scanInProgress() const;
+    void rebuildGrid();
 
     std::unique_ptr<SerialPort> m_port;
     QMdiArea *m_mdi = nullptr;
     QPointer<QMdiSubWindow> m_collectionWindow;
+    QPointer<QMdiSubWindow> m_optionsWindow;
+    QPointer<QMdiSubWindow> m_sensorOptionsWindow;
     QMenu *m_contextMi = nullptr;
     bool m_loaded = false;
     bool m_starting = false;

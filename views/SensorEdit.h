@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace clarow {
+
+// What a sensor's identifier says about the limits it can have.
+struct SensorKind
+{
+    bool hasCh2 = false;   // a multi-sensor with a measured second channel
+    bool hasWater = false; // a multi-sensor with a water-leak tape
+    QString ch2Caption;    // what the second channel measures ("Humidity", "Light", ...)
+};
+[[nodiscard]] SensorKind KindOf(const QString &sensorId);
+
+// A sensor's stored name, limits and water choice as the sensor options window shows them;
+// an empty column is an empty text.
+struct SensorValues
+{
+    QString location;
+    QString tempLo;
+    QString tempHi;
+    QString ch2Lo;
+    QString ch2Hi;
+    std::optional<int> aWtDr; // 1 alarm if wet, 2 alarm if dry
+};
+// The row of Sensors whose SensorID is exactly sensorId; nothing when there is none.
+[[nodiscard]] std::optional<SensorValues> LoadSensor(const QString &sensorId);
+
+// What the operator typed, and the water choice when it was offered.
+struct SensorEdits
+{
+    QString location;
+    QString tempLo;
+    QString tempHi;
+    QString ch2Lo;
+    QString ch2Hi;
+    std::optional<bool> alarmIfDry; // empty when the water choice was not offered
+};
+
+// Stores the edits into the sensor's row and recomputes its alarm flag from its last
+// readings against the new limits. A limit that is not a number, a locked or missing row:
+// the row stays as it was and the save is tried again after half a second, six times in
+// all. True when the row was updated.
+bool SaveSensor(const QString &sensorId, const SensorEdits &edits);
+
+// Deletes the sensor's row of Sensors; its history stays. True when a row went.
+bool DeleteSensor(const QString &sensorId);
+
+} // namespace clarow
