@@ -1,5 +1,6 @@
 #include "shell/ui/MainMDI.h"
 
+#include "firmware/ui/UpdCode.h"
 #include "link/SerialPort.h"
 #include "monitor/ScanCycle.h"
 #include "monitor/ui/Collection.h"
@@ -133,6 +134,8 @@ bool MainMDI::startUp()
         if (result == 2) {
             p.adapterOK = true;
             dColl_Click();
+        } else if (result == 1) {
+            openUpdCode();
         } else if (result == 0) {
             MsgBox(QStringLiteral("The Varnex was not found. Please\rselect and test the port number manually."),
                    QStringLiteral("Varnex not found"));
@@ -177,6 +180,20 @@ void MainMDI::dColl_Click()
     m_collectionWindow->show();
 }
 
+void MainMDI::openUpdCode()
+{
+    if (m_updCodeWindow) {
+        m_mdi->setActiveSubWindow(m_updCodeWindow);
+        return;
+    }
+    auto *w = new UpdCode(*m_port);
+    connect(w, &UpdCode::startMonitoring, this, &MainMDI::dColl_Click);
+    m_updCodeWindow = m_mdi->addSubWindow(w);
+    m_updCodeWindow->setAttribute(Qt::WA_DeleteOnClose);
+    m_updCodeWindow->setWindowTitle(w->windowTitle());
+    m_updCodeWindow->show();
+}
+
 void MainMDI::GraphContMi_Click() { program().lastViewChoice = 0; }
 
 void MainMDI::LogContMi_Click() { program().lastViewChoice = 2; }
@@ -210,6 +227,9 @@ void MainMDI::closeEvent(QCloseEvent *event)
 {
     if (program().upgrading) {
         event->ignore();
+        // Asked to end by the system: the transfer gives up, then the close-down follows.
+        if (program().closing)
+            QTimer::singleShot(100, this, &QWidget::close);
         return;
     }
     // The start-up and a running scan hold the port and the database; close down once they

@@ -41,6 +41,9 @@ public:
 
     // Opens the monitoring window (or brings it to the front).
     void dColl_Click();
+    // Opens the firmware update window (or brings it to the front): the adapter's firmware is
+    // too old for data collection.
+    void openUpdCode();
     void GraphContMi_Click();
     void LogContMi_Click();
     void SensorContMi_Click();
@@ -65,6 +68,7 @@ private:
     std::unique_ptr<SerialPort> m_port;
     QMdiArea *m_mdi = nullptr;
     QPointer<QMdiSubWindow> m_collectionWindow;
+    QPointer<QMdiSubWindow> m_updCodeWindow;
     QMenu *m_contextMi = nullptr;
     bool m_loaded = false;
     bool m_starting = false;
