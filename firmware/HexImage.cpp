@@ -7,7 +7,7 @@ namespace clarow {
 namespace {
 constexpr int kLoaderFirstWord = 0x1E00;
 constexpr int kLoaderLastWord = 0x20FF;
-constexpr qsizetype kHeaderBytes = 4;    // byte count, address high and low, type
+constexpr qsizetype kHeaderBytes = 4; // byte count, address high and low, type
 const QString kEndOfFile = QStringLiteral("01");
 const QString kExtendedAddress = QStringLiteral("04");
 
@@ -69,7 +69,10 @@ QString ImageFault(const QStringList &records)
     return {};
 }
 
-QString RecordType(const QString &record) { return record.mid(7, 2); }
+QString RecordType(const QString &record)
+{
+    return record.mid(7, 2);
+}
 
 int RecordAddress(const QString &record)
 {

@@ -33,7 +33,7 @@ bool handshake(SerialPort &port)
     QString reply = port.readAll();
     const qint64 started = clock().elapsedMs();
     while (!LoaderReady(reply) && clock().elapsedMs() - started < kLoaderAnswerMs
-           && !program().closing) {
+        && !program().closing) {
         Pause(kPollSeconds);
         reply += port.readAll();
     }
@@ -105,8 +105,8 @@ bool LoaderReady(const QString &reply)
     return reply.size() >= 3 && reply.contains(QLatin1String("L10"), Qt::CaseInsensitive);
 }
 
-bool UpgradeVarnex(SerialPort &port, const QStringList &records,
-                   const std::function<void(int record)> &progress)
+bool UpgradeVarnex(
+    SerialPort &port, const QStringList &records, const std::function<void(int record)> &progress)
 {
     program().upgrading = true;
     bool ok = port.isOpen() && handshake(port);

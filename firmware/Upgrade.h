@@ -12,15 +12,15 @@ class SerialPort;
 // The firmware version this program expects of the adapter.
 inline constexpr const char *kExpectedFirmware = "Varnex V1.0h";
 
-inline constexpr const char *kUpgradeFailedText =
-    "An error was encountered upgrading the Varnex Firmware.";
+inline constexpr const char *kUpgradeFailedText
+    = "An error was encountered upgrading the Varnex Firmware.";
 // "Varnex firmware update successfully upgraded to Varnex V1.0h."
 [[nodiscard]] QString UpgradeSucceededText();
 // What the upgrade window says when it opens, lines separated by carriage returns.
 [[nodiscard]] QString UpgradeOfferText();
-inline constexpr const char *kUpgradeNoteText =
-    "Upgrading of the firmware will take between 30 and 60 seconds. Do not unplug the Varnex or "
-    "turn off the computer during this process.";
+inline constexpr const char *kUpgradeNoteText
+    = "Upgrading of the firmware will take between 30 and 60 seconds. Do not unplug the Varnex or "
+      "turn off the computer during this process.";
 
 // Sets up and opens the port for a firmware transfer, on the port number of the settings:
 // closed first if open, then opened with the adapter's line settings and the receive buffer
@@ -43,6 +43,6 @@ void oPort(SerialPort &port);
 // the port. The program closing down cuts the transfer short (a failure).
 // Runs with the program-wide Upgrading flag set; the caller clears it when it is done.
 bool UpgradeVarnex(SerialPort &port, const QStringList &records,
-                   const std::function<void(int record)> &progress = {});
+    const std::function<void(int record)> &progress = {});
 
 } // namespace clarow

@@ -33,6 +33,9 @@ UpdCode::UpdCode(SerialPort &port, QWidget *parent)
     m_message = new QLabel(offer, this);
     m_message->setObjectName(QStringLiteral("MessageLbl"));
     m_message->setWordWrap(true);
+    // Wide enough for the message's longest line, whatever the font size.
+    m_message->setMinimumWidth(
+        m_message->fontMetrics().horizontalAdvance(offer.section(QLatin1Char('\n'), 0, 0)));
 
     auto *noteCaption = new QLabel(QStringLiteral("Note:"), this);
     noteCaption->setObjectName(QStringLiteral("NoteLbl"));
