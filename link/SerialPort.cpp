@@ -87,6 +87,7 @@ public:
         if (isOpen())
             return true;
         const QString device = PortDeviceName(m_number);
+        m_openError = QStringLiteral("Port %1 does not exist (%2).").arg(m_number).arg(device);
         if (device.isEmpty())
             return false;
 #ifdef Q_OS_UNIX
@@ -108,6 +109,7 @@ public:
             m_port.clearError();
             return true;
         }
+        m_openError = m_port.errorString();
 #ifdef Q_OS_UNIX
         if (m_port.error() == QSerialPort::PermissionError && !lockedByLiveProcess(device))
             return openDirect(device);
@@ -205,6 +207,8 @@ public:
         return m_port.bytesToWrite() == 0;
     }
 
+    [[nodiscard]] QString errorText() const override { return m_openError; }
+
 private:
     static constexpr int kWriteTimeoutMs = 2000;
 
@@ -294,6 +298,7 @@ private:
 #endif
 
     QSerialPort m_port;
+    QString m_openError;
     int m_number = kFirstPort;
 };
 

@@ -37,6 +37,8 @@ public:
     virtual QString readAll() = 0;
     // Writes the bare characters of a command, as Latin-1 text.
     virtual bool write(const QString &text) = 0;
+    // Why the last open failed, in the system's words (empty when unknown).
+    [[nodiscard]] virtual QString errorText() const { return {}; }
 };
 
 // The device that port number N stands for: on Windows COMN; elsewhere the path in

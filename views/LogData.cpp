@@ -105,18 +105,6 @@ void resetViews()
     viewFlags() = ViewFlags();
 }
 
-SensorKind KindOf(const QString &sensorId)
-{
-    SensorKind k;
-    k.type = TypeOf(sensorId);
-    const bool multi = FamilyOf(sensorId) == QLatin1String(kMultiSensorFamily);
-    static const QStringList ch2Types = {QStringLiteral("19"), QStringLiteral("1A"), QStringLiteral("1B"),
-                                         QStringLiteral("1C"), QStringLiteral("1E")};
-    k.hasCh2 = multi && ch2Types.contains(k.type);
-    k.hasWater = multi && (k.type == QLatin1String("1D") || k.type == QLatin1String("1E"));
-    return k;
-}
-
 QString Ch2Name(const QString &type)
 {
     if (type == QLatin1String("1B"))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/SensorKind.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -45,15 +47,6 @@ ViewFlags &viewFlags();
 // Back to the values of a fresh start (tests).
 void resetViews();
 
-// What a sensor identifier says about its readings: a multi-sensor (family "26") of type
-// "19", "1A", "1B", "1C" or "1E" has a second channel; "1D" and "1E" report water.
-struct SensorKind
-{
-    QString type;          // the last two characters of the identifier
-    bool hasCh2 = false;
-    bool hasWater = false;
-};
-[[nodiscard]] SensorKind KindOf(const QString &sensorId);
 // The second channel's name in the grid and the limit caption: "Humidity", "Voltage",
 // "Light", "Current"; empty without one.
 [[nodiscard]] QString Ch2Name(const QString &type);

@@ -20,16 +20,6 @@ constexpr double kRetryWaitSeconds = 0.5;
 constexpr int kAlarmIfWet = 1;
 constexpr int kAlarmIfDry = 2;
 
-// The second channel's caption by type code, for the types that measure one.
-struct Channel
-{
-    const char *type;
-    const char *caption;
-};
-constexpr Channel kChannels[] = {
-    {"1B", "Light"}, {"19", "Humidity"}, {"1A", "Voltage"}, {"1C", "AC Current"}, {"1E", "Humidity"},
-};
-
 QString textOf(const QVariant &v) { return v.isNull() ? QString() : SingleText(static_cast<float>(v.toDouble())); }
 
 bool outside(std::optional<float> reading, float low, float high)
@@ -90,22 +80,6 @@ void saveOnce(const QString &id, const SensorKind &kind, const SensorEdits &e)
 }
 
 } // namespace
-
-SensorKind KindOf(const QString &sensorId)
-{
-    SensorKind k;
-    if (FamilyOf(sensorId) != QLatin1String(kMultiSensorFamily))
-        return k;
-    const QString type = TypeOf(sensorId);
-    for (const Channel &c : kChannels) {
-        if (type == QLatin1String(c.type)) {
-            k.hasCh2 = true;
-            k.ch2Caption = QLatin1String(c.caption);
-        }
-    }
-    k.hasWater = type == QLatin1String("1D") || type == QLatin1String("1E");
-    return k;
-}
 
 std::optional<SensorValues> LoadSensor(const QString &sensorId)
 {

@@ -1,19 +1,12 @@
 #pragma once
 
+#include "views/SensorKind.h"
+
 #include <QString>
 
 #include <optional>
 
 namespace clarow {
-
-// What a sensor's identifier says about the limits it can have.
-struct SensorKind
-{
-    bool hasCh2 = false;   // a multi-sensor with a measured second channel
-    bool hasWater = false; // a multi-sensor with a water-leak tape
-    QString ch2Caption;    // what the second channel measures ("Humidity", "Light", ...)
-};
-[[nodiscard]] SensorKind KindOf(const QString &sensorId);
 
 // A sensor's stored name, limits and water choice as the sensor options window shows them;
 // an empty column is an empty text.

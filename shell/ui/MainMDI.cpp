@@ -1,5 +1,6 @@
 #include "shell/ui/MainMDI.h"
 
+#include "firmware/ui/UpdCode.h"
 #include "link/SerialPort.h"
 #include "monitor/ScanCycle.h"
 #include "monitor/ui/Collection.h"
@@ -179,6 +180,8 @@ bool MainMDI::startUp()
         if (result == 2) {
             p.adapterOK = true;
             dColl_Click();
+        } else if (result == 1) {
+            openUpdCode();
         } else if (result == 0) {
             MsgBox(QStringLiteral("The Varnex was not found. Please\rselect and test the port number manually."),
                    QStringLiteral("Varnex not found"));
@@ -227,6 +230,21 @@ void MainMDI::dColl_Click()
     growToFit(m_collectionWindow);
 }
 
+void MainMDI::openUpdCode()
+{
+    if (m_updCodeWindow) {
+        m_mdi->setActiveSubWindow(m_updCodeWindow);
+        return;
+    }
+    auto *w = new UpdCode(*m_port);
+    connect(w, &UpdCode::startMonitoring, this, &MainMDI::dColl_Click);
+    m_updCodeWindow = m_mdi->addSubWindow(w);
+    m_updCodeWindow->setAttribute(Qt::WA_DeleteOnClose);
+    m_updCodeWindow->setWindowTitle(w->windowTitle());
+    m_updCodeWindow->show();
+}
+
+
 void MainMDI::GraphContMi_Click()
 {
     program().lastViewChoice = 0;
@@ -263,7 +281,7 @@ void MainMDI::OptionsMi_Click()
     }
     auto *options = new Options;
     options->setRebuildGrid([this] { rebuildGrid(); });
-    options->setOpenFirmwareUpdate([this] { openFirmwareUpdate(); });
+    options->setOpenFirmwareUpdate([this] { openUpdCode(); });
     m_optionsWindow = m_mdi->addSubWindow(options);
     m_optionsWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_optionsWindow->move(TwipsToPixelsX(300), TwipsToPixelsY(200));
@@ -286,11 +304,6 @@ void MainMDI::SensorsMi_Click()
     m_sensorOptionsWindow = m_mdi->addSubWindow(sensor);
     m_sensorOptionsWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_sensorOptionsWindow->show();
-}
-
-void MainMDI::openFirmwareUpdate()
-{
-    // The firmware update window opens here once the program has one.
 }
 
 void MainMDI::FlashWindow(int) { QApplication::alert(this); }
@@ -321,6 +334,9 @@ void MainMDI::closeEvent(QCloseEvent *event)
 {
     if (program().upgrading) {
         event->ignore();
+        // Asked to end by the system: the transfer gives up, then the close-down follows.
+        if (program().closing)
+            QTimer::singleShot(100, this, &QWidget::close);
         return;
     }
     // The start-up and a running scan hold the port and the database; close down once they

@@ -41,6 +41,9 @@ public:
 
     // Opens the monitoring window (or brings it to the front).
     void dColl_Click();
+    // Opens the firmware update window (or brings it to the front): the adapter's firmware is
+    // too old for data collection.
+    void openUpdCode();
     void GraphContMi_Click();
     void LogContMi_Click();
     // The data log view and the graph of the selected sensor.
@@ -51,10 +54,6 @@ public:
     void OptionsMi_Click();
     // Opens the sensor options on the sensor selected now, closing one already open.
     void SensorsMi_Click();
-    // Opens the firmware update window; the port test calls it for an adapter whose
-    // firmware is too old.
-    void openFirmwareUpdate();
-
     // Closes down as "E&xit" does; used for SIGTERM, SIGINT and a desktop log-out as well.
     void requestShutdown();
 
@@ -83,6 +82,7 @@ private:
     QPointer<QMdiSubWindow> m_collectionWindow;
     QPointer<QMdiSubWindow> m_optionsWindow;
     QPointer<QMdiSubWindow> m_sensorOptionsWindow;
+    QPointer<QMdiSubWindow> m_updCodeWindow;
     QMenu *m_contextMi = nullptr;
     bool m_loaded = false;
     bool m_starting = false;

@@ -131,8 +131,11 @@ std::optional<Directive> ParseDirective(QStringList t, QString *error)
 {
     Directive d;
     const QString word = t.takeFirst().toLower();
-    if (word == QLatin1String("version") || word == QLatin1String("upgrade-version")) {
-        d.kind = word == QLatin1String("version") ? Directive::Version : Directive::UpgradeVersion;
+    if (word == QLatin1String("version") || word == QLatin1String("upgrade-version")
+        || word == QLatin1String("loader-prompt")) {
+        d.kind = word == QLatin1String("version")           ? Directive::Version
+                 : word == QLatin1String("upgrade-version") ? Directive::UpgradeVersion
+                                                            : Directive::LoaderPrompt;
         d.text = t.join(QLatin1Char(' '));
         if (d.text.isEmpty()) {
             *error = QStringLiteral("%1 needs a text").arg(word);
@@ -351,6 +354,9 @@ void Adapter::apply(const Directive &d)
     case Directive::UpgradeVersion:
         m_upgradeVersion = d.text;
         break;
+    case Directive::LoaderPrompt:
+        m_loaderPrompt = d.text.toLatin1();
+        break;
     }
 }
 
@@ -496,9 +502,11 @@ QList<Chunk> Adapter::loaderLine(const QByteArray &line)
     if (m_loaderFault.kind == Fault::LoaderSilent)
         return {};
     if (!line.startsWith(':'))
-        return {{QByteArrayLiteral("L10\r\n"), 0}};
-    if (m_loaderFault.kind == Fault::LoaderStop && m_recordsAcked >= m_loaderFault.records)
+        return {{m_loaderPrompt + "\r\n", 0}};
+    if (m_loaderFault.kind == Fault::LoaderStop && m_recordsAcked >= m_loaderFault.records) {
+        Log(m_now, QStringLiteral("loader: record %1 unanswered").arg(QString::fromLatin1(line)));
         return {};
+    }
     // An Intel HEX record: ":", then byte pairs whose sum, the checksum included, is 0.
     static const QRegularExpression hexPairs(QStringLiteral("^:([0-9A-Fa-f]{2}){5,}$"));
     const QByteArray bytes = QByteArray::fromHex(line.mid(1));
@@ -513,6 +521,7 @@ QList<Chunk> Adapter::loaderLine(const QByteArray &line)
         return {{QByteArrayLiteral("?"), 0}};
     }
     ++m_recordsAcked;
+    Log(m_now, QStringLiteral("loader: record %1").arg(QString::fromLatin1(line)));
     if (bytes[3] == 1)
         m_imageComplete = true;
     return {{QByteArrayLiteral("."), 0}};

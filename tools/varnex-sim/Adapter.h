@@ -47,13 +47,13 @@ struct Fault
 // One scenario line, understood.
 struct Directive
 {
-    enum Kind { AddSensor, Set, Remove, SetFault, Version, UpgradeVersion };
+    enum Kind { AddSensor, Set, Remove, SetFault, Version, UpgradeVersion, LoaderPrompt };
     Kind kind = AddSensor;
     Sensor sensor;      // AddSensor
     QString address;    // Set, Remove
     QStringList values; // Set: "key=value" texts
     Fault fault;        // SetFault
-    QString text;       // Version, UpgradeVersion
+    QString text;       // Version, UpgradeVersion, LoaderPrompt
 };
 
 // A directive that waits for its moment: seconds since start, or readings answered.
@@ -117,6 +117,7 @@ private:
     Fault m_loaderFault;
     QString m_version = QStringLiteral("V1.0h");
     QString m_upgradeVersion = QStringLiteral("V1.0h");
+    QByteArray m_loaderPrompt = QByteArrayLiteral("L10");
     std::optional<QString> m_versionOverride;
     double m_now = 0;
     int m_readings = 0;
