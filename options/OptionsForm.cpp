@@ -6,6 +6,8 @@
 #include "shell/Program.h"
 #include "shell/Settings.h"
 
+#include "shell/DateFormat.h"
+
 #include <QLocale>
 
 #include <cmath>
@@ -276,17 +278,7 @@ QString RewriteDateFormat(const QString &format)
 
 QString FormatPreview(const QDateTime &t, const QString &dateFormat, const QString &timeFormat)
 {
-    const QLocale locale;
-    const QString date = dateFormat == QLatin1String(kShortDate)
-                             ? locale.toString(t.date(), QLocale::ShortFormat)
-                             : locale.toString(t.date(), dateFormat);
-    QString qtTime = timeFormat;
-    qtTime.replace(QLatin1String("am/pm"), QLatin1String("ap"));
-    qtTime.replace(QLatin1String("AM/PM"), QLatin1String("AP"));
-    const QString time = timeFormat == QLatin1String(kShortTime)
-                             ? locale.toString(t.time(), QLocale::ShortFormat)
-                             : locale.toString(t.time(), qtTime);
-    return date + QStringLiteral("  ") + time;
+    return FormatDate(t, dateFormat) + QStringLiteral("  ") + FormatDate(t, timeFormat);
 }
 
 std::optional<int> PortToTest(const QString &text)
