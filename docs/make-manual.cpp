@@ -35,7 +35,7 @@ using namespace clarow;
 
 namespace {
 
-constexpr int kWidestPicture = 620; // pixels; wider windows are scaled down to the page
+constexpr int kWidestPicture = 560; // pixels; wider windows are scaled down to the page
 
 // Every picture the manual refers to, by the name used in manual.md.
 QList<QPair<QString, QImage>> g_pictures;
