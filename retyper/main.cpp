@@ -8,26 +8,23 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include <memory>
+
 int main(int argc, char *argv[])
 {
     const QString kDescription = QStringLiteral(
         "Lists the multi-sensors on a Varnex adapter's bus and rewrites the type code of one.");
     // Help and the version are printed without opening a display.
-    if (clarow::RunsWithoutWindows(argc, argv)) {
-        QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("retyper"));
-        QCoreApplication::setApplicationVersion(QStringLiteral(CLAROW_VERSION));
-        QCommandLineParser parser;
-        clarow::PrepareParser(parser, kDescription);
-        parser.process(app);
-        return 0;
-    }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("retyper"));
-    QApplication::setApplicationVersion(QStringLiteral(CLAROW_VERSION));
+    std::unique_ptr<QCoreApplication> app;
+    if (clarow::RunsWithoutWindows(argc, argv))
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("retyper"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLAROW_VERSION));
     QCommandLineParser parser;
     clarow::PrepareParser(parser, kDescription);
-    parser.process(app);
+    parser.process(*app);
 
     // Unattended runs (scripts, the demo without a display) write boxes to standard error.
     clarow::retyper::MessageBoxShower boxes;

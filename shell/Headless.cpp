@@ -10,7 +10,6 @@
 namespace clarow {
 
 namespace {
-constexpr int kStartupContext = 25;
 
 // Thrown out of the adapter search when a close request arrives meanwhile.
 struct SearchCut

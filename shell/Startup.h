@@ -19,6 +19,9 @@ void ApplyMdiFallbacks(Settings &s);
 // "Error " + context + CR + number + CR + description: the start-up failure message.
 [[nodiscard]] QString StartupErrorText(int context, int number, const QString &description);
 
+// Where a failure of the start-up happened, as its message gives it.
+inline constexpr int kStartupContext = 25;
+
 // The first steps of every start, with windows or without: the settings, then the database
 // (an installed program first makes its data folder ready). Throws as OpenDatabase does.
 void LoadSettingsAndDatabase();

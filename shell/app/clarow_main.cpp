@@ -20,14 +20,21 @@ namespace {
 
 const QString kHeadlessOption = QStringLiteral("headless");
 
+// One clarow per program folder: a second one says so and ends.
+bool holdProgramFolder(InstanceLock &lock)
+{
+    if (lock.acquire())
+        return true;
+    MsgBox(QLatin1String(kAlreadyRunningText), QStringLiteral("Clarow"));
+    return false;
+}
+
 // The monitor as a service: no window, no display needed.
 int runHeadless(QCoreApplication &app)
 {
     InstanceLock lock;
-    if (!lock.acquire()) {
-        MsgBox(QLatin1String(kAlreadyRunningText), QStringLiteral("Clarow"));
+    if (!holdProgramFolder(lock))
         return 1;
-    }
     Headless monitor;
     ShutdownSignals signals;
     QObject::connect(&signals, &ShutdownSignals::requested, &monitor, &Headless::requestShutdown);
@@ -51,10 +58,8 @@ int runWithWindows(QApplication &app)
         setPrompter(&boxes);
 
     InstanceLock lock;
-    if (!lock.acquire()) {
-        MsgBox(QLatin1String(kAlreadyRunningText), QStringLiteral("Clarow"));
+    if (!holdProgramFolder(lock))
         return 1;
-    }
 
     MainMDI main;
     ShutdownSignals signals;

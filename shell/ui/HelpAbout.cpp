@@ -3,7 +3,6 @@
 #include "shell/Program.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>

@@ -28,7 +28,6 @@
 namespace clarow {
 
 namespace {
-constexpr int kStartupContext = 25;
 
 // Thrown from inside the adapter search when a close request arrives during start-up.
 struct StartupCut

@@ -1,6 +1,8 @@
 // clarow without windows, as a service runs it: the real program against the simulator and a
 // real SMTP server, the search that waits for an adapter to appear, the command line of both
 // programs, and the explanation of a serial device this user may not open.
+#include "DbSnapshot.h"
+#include "RunUntil.h"
 #include "SimProcess.h"
 #include "SmtpServer.h"
 #include "TestHome.h"
@@ -12,14 +14,10 @@
 #include "shell/Headless.h"
 #include "shell/Program.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -39,35 +37,12 @@ const QString kResetStates = QStringLiteral(
     "SELECT COUNT(*) FROM Sensors WHERE InAlarm<>0 OR AlType<>0 OR Connected<>0 OR ConcAlarms<>0 "
     "OR MailSent<>0 OR LastR<>0");
 
-bool runUntil(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return done();
-}
-
-// Several counts from the database file, read in one transaction over a connection of its own.
+// Counts read together in one transaction.
 QList<int> counts(const QString &dbPath, const QStringList &queries)
 {
     QList<int> result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
-        db.setDatabaseName(dbPath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
-        if (db.open() && db.transaction()) {
-            for (const QString &sql : queries) {
-                QSqlQuery q(db);
-                result << (q.exec(sql) && q.next() ? q.value(0).toInt() : -1);
-            }
-            db.commit();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+    for (const QList<QVariantList> &rows : ReadTogether(dbPath, queries))
+        result << (rows.isEmpty() ? -1 : rows.first().value(0).toInt());
     return result;
 }
 
@@ -122,7 +97,7 @@ TEST(Headless, ScansKeepsHistoryMailsAlarmsAndClosesDownOnSigterm)
     // The history takes only a reading received after the start second, so a first scan that
     // ends within it is logged a minute later.
     QList<int> running;
-    ASSERT_TRUE(runUntil([&] {
+    ASSERT_TRUE(RunUntil([&] {
         if (smtp.mails().isEmpty())
             return false;
         running = counts(db, queries);
@@ -162,55 +137,43 @@ TEST(Headless, WithoutAnAdapterKeepsSearchingAndStartsOnceOneAppears)
     ASSERT_TRUE(monitor.startUp());
     EXPECT_FALSE(monitor.monitoring());
     // Searches that keep failing say so once, not at every try.
-    runUntil([] { return false; }, 1500); // several searches
+    RunUntil([] { return false; }, 1500); // several searches
     const QString log = home.readFile(LogFileName(Now()));
     EXPECT_EQ(log.count(QStringLiteral("The Varnex was not found.")), 1) << log.toStdString();
 
     SimProcess sim;
     ASSERT_TRUE(sim.started());
     sim.attachAsPort(2);
-    ASSERT_TRUE(runUntil([&] { return monitor.cycle().scanCount() > 0 && !monitor.cycle().scanning(); }, 30000));
+    ASSERT_TRUE(RunUntil([&] { return monitor.cycle().scanCount() > 0 && !monitor.cycle().scanning(); }, 30000));
     EXPECT_TRUE(program().adapterOK);
     EXPECT_GT(counts(home.databasePath(), {QStringLiteral("SELECT COUNT(*) FROM Sensors WHERE Connected=1")}).value(0), 0);
 
     bool closed = false;
     QObject::connect(&monitor, &Headless::closedDown, [&closed] { closed = true; });
     monitor.requestShutdown();
-    ASSERT_TRUE(runUntil([&] { return closed; }, 10000));
+    ASSERT_TRUE(RunUntil([&] { return closed; }, 10000));
     EXPECT_FALSE(DatabaseIsOpen());
     EXPECT_EQ(counts(home.databasePath(), {kResetStates}).value(0), 0);
 }
 
 TEST(CommandLine, BothProgramsAnswerHelpAndVersionWithoutADisplay)
 {
-    struct Case
-    {
-        const char *program;
-        const char *option;
-        QStringList expected;
+    // program, option, exit code, what standard output holds
+    const QList<std::tuple<const char *, const char *, int, QString>> cases = {
+        {"clarow", "--help", 0, QStringLiteral("--headless")},
+        {"clarow", "--version", 0, QStringLiteral("clarow " CLAROW_VERSION)},
+        {"retyper", "--help", 0, QStringLiteral("type code")},
+        {"retyper", "-v", 0, QStringLiteral("retyper " CLAROW_VERSION)},
+        {"clarow", "--no-such-option", 1, QString()}, // refused, not taken for a normal start
     };
-    const QList<Case> cases = {
-        {"clarow", "--help", {QStringLiteral("--headless"), QStringLiteral("--version"), QStringLiteral("Varnex")}},
-        {"clarow", "--version", {QStringLiteral("clarow " CLAROW_VERSION)}},
-        {"retyper", "--help", {QStringLiteral("--help"), QStringLiteral("type code")}},
-        {"retyper", "-v", {QStringLiteral("retyper " CLAROW_VERSION)}},
-    };
-    for (const Case &c : cases) {
+    for (const auto &[name, option, code, expected] : cases) {
         QProcess p;
         p.setProcessEnvironment(noDisplay());
-        p.start(program(c.program), {QLatin1String(c.option)});
-        ASSERT_TRUE(p.waitForFinished(10000)) << c.program << ' ' << c.option;
-        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        EXPECT_EQ(p.exitCode(), 0) << c.program << ' ' << c.option << p.readAllStandardError().constData();
-        for (const QString &text : c.expected)
-            EXPECT_TRUE(out.contains(text)) << c.program << ' ' << c.option << ": " << out.toStdString();
+        p.start(program(name), {QLatin1String(option)});
+        ASSERT_TRUE(p.waitForFinished(10000)) << name << ' ' << option;
+        EXPECT_EQ(p.exitCode(), code) << name << ' ' << option;
+        EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardOutput()).contains(expected)) << name << ' ' << option;
     }
-    // An unknown option is refused, not taken for a normal start.
-    QProcess wrong;
-    wrong.setProcessEnvironment(noDisplay());
-    wrong.start(program("clarow"), {QStringLiteral("--no-such-option")});
-    ASSERT_TRUE(wrong.waitForFinished(10000));
-    EXPECT_NE(wrong.exitCode(), 0);
 }
 
 TEST(PortAccess, ADeviceThisUserMayNotOpenIsExplainedWithItsGroup)
