@@ -111,8 +111,13 @@ public:
         }
         m_openError = m_port.errorString();
 #ifdef Q_OS_UNIX
-        if (m_port.error() == QSerialPort::PermissionError && !lockedByLiveProcess(device))
-            return openDirect(device);
+        if (m_port.error() == QSerialPort::PermissionError) {
+            const QString denied = PortAccessProblem(m_number);
+            if (!denied.isEmpty())
+                m_openError = denied;
+            else if (!lockedByLiveProcess(device))
+                return openDirect(device);
+        }
 #endif
         return false;
     }
@@ -303,6 +308,29 @@ private:
 };
 
 } // namespace
+
+QString PortAccessProblem(int number)
+{
+#ifdef Q_OS_UNIX
+    const QString device = PortDeviceName(number);
+    const QFileInfo info(device);
+    if (device.isEmpty() || !info.exists())
+        return {};
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0 || errno != EACCES)
+        return {};
+    QString group = info.group();
+    if (group.isEmpty() || group == QLatin1String("root"))
+        group = QStringLiteral("dialout");
+    return QStringLiteral("Port %1 (%2) is there, but this user may not open it. Serial devices "
+                          "may be opened by the members of the group %3: add the user to it "
+                          "(sudo adduser $USER %3), then log out and in again.")
+        .arg(number)
+        .arg(device, group);
+#else
+    Q_UNUSED(number);
+    return {};
+#endif
+}
 
 std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<QtSerialPort>(); }
 

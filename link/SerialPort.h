@@ -45,6 +45,10 @@ public:
 // environment variable VARNEX_PORT_N when it is set, else /dev/ttyUSB{N-1}.
 [[nodiscard]] QString PortDeviceName(int number);
 
+// When the device of port number N is there but this user may not open it: what to do
+// about it, naming the group that grants access (dialout on Debian). Empty otherwise.
+[[nodiscard]] QString PortAccessProblem(int number);
+
 // The real port, on QSerialPort.
 [[nodiscard]] std::unique_ptr<SerialPort> MakeSerialPort();
 

@@ -86,7 +86,8 @@ bool TypeTool::scan()
         setStatus(QStringLiteral("Varnex found."));
         inventory(QString());
     } catch (const std::exception &) {
-        setStatus(QStringLiteral("Could not open selected port."));
+        const QString denied = PortAccessProblem(m_portNumber);
+        setStatus(denied.isEmpty() ? QStringLiteral("Could not open selected port.") : denied);
     }
     return true;
 }

@@ -1,16 +1,30 @@
 // retyper: lists the multi-sensors on the adapter's bus and rewrites the type code of one.
+#include "link/CommandLine.h"
 #include "retyper/Messages.h"
 #include "retyper/ui/MessageBoxShower.h"
 #include "retyper/ui/SensorType.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QTimer>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("retyper"));
-    QApplication::setApplicationVersion(QStringLiteral(CLAROW_VERSION));
+    const QString kDescription = QStringLiteral(
+        "Lists the multi-sensors on a Varnex adapter's bus and rewrites the type code of one.");
+    // Help and the version are printed without opening a display.
+    std::unique_ptr<QCoreApplication> app;
+    if (clarow::RunsWithoutWindows(argc, argv))
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("retyper"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLAROW_VERSION));
+    QCommandLineParser parser;
+    clarow::PrepareParser(parser, kDescription);
+    parser.process(*app);
 
     // Unattended runs (scripts, the demo without a display) write boxes to standard error.
     clarow::retyper::MessageBoxShower boxes;

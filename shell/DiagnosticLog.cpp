@@ -6,12 +6,17 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdio>
+
 namespace clarow {
 
 namespace {
 // "yyyy MM dd hh:mm:ss | ": continuation lines of an entry are indented by as much.
 constexpr int kHeaderLength = 22;
+bool g_echo = false;
 } // namespace
+
+void EchoLogToStandardError(bool on) { g_echo = on; }
 
 QString LogFileName(const QDateTime &at)
 {
@@ -44,6 +49,12 @@ void WriteLog(const QString &message)
 {
     try {
         const QDateTime at = Now();
+        if (g_echo) {
+            QString line = LogLine(message, at);
+            line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            std::fputs(line.toLocal8Bit().constData(), stderr);
+            std::fflush(stderr);
+        }
         QFile file(QDir(ProgramFolder()).filePath(LogFileName(at)));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
             return;

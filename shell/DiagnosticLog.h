@@ -9,6 +9,10 @@ namespace clarow {
 // Callers decide whether to log (LogErrors, LogComms); any failure is silent.
 void WriteLog(const QString &message);
 
+// Every entry WriteLog writes also goes to standard error while this is on (a run without
+// windows, whose service manager keeps what the program writes there).
+void EchoLogToStandardError(bool on);
+
 // The file name and the line WriteLog would write for a message at a given time.
 [[nodiscard]] QString LogFileName(const QDateTime &at);
 [[nodiscard]] QString LogLine(const QString &message, const QDateTime &at);

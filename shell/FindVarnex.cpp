@@ -90,4 +90,28 @@ int FindVarnex(SerialPort &port, bool singlePort, const std::function<void(int p
     return result;
 }
 
+QString PortAccessProblems()
+{
+    const Settings &settings = program().settings;
+    int number = settings.PortNumber;
+    if (number < kFirstPort || number > kLastPort)
+        number = kFirstPort;
+    const int tries = settings.SuppressScan ? 1 : kLastPort;
+    for (int i = 0; i < tries; ++i) {
+        const QString problem = PortAccessProblem(number);
+        if (!problem.isEmpty())
+            return problem;
+        number = number >= kLastPort ? kFirstPort : number + 1;
+    }
+    return {};
+}
+
+QString VarnexNotFoundText()
+{
+    const QString problem = PortAccessProblems();
+    if (!problem.isEmpty())
+        return QStringLiteral("The Varnex was not found. ") + problem;
+    return QStringLiteral("The Varnex was not found. Please\rselect and test the port number manually.");
+}
+
 } // namespace clarow

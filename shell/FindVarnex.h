@@ -22,6 +22,14 @@ enum VarnexFound : int {
 int FindVarnex(SerialPort &port, bool singlePort,
                const std::function<void(int port)> &trying = {});
 
+// Why the adapter search may have found nothing: the first port it looks at whose device is
+// there but may not be opened by this user, explained (empty when there is none).
+[[nodiscard]] QString PortAccessProblems();
+
+// The message for an adapter search that found nothing: the port-access explanation when a
+// device may not be opened, else "The Varnex was not found. ..." asking for a port test.
+[[nodiscard]] QString VarnexNotFoundText();
+
 // The verdict on an identification reply ("Varnex V1.0h"), already cut at its first
 // carriage return: VarnexReady for revision "H" or later of version 1.0 or later, else
 // VarnexTooOld.

@@ -47,9 +47,21 @@ void resetProgram();
 void RecordPixelsX(qint32 &twips, int px);
 void RecordPixelsY(qint32 &twips, int px);
 
-// The program folder: $CLAROW_HOME when set, else the folder of the executable. It holds
-// clarowdata.mdb, the daily .log files and ClarowManual.pdf.
+// The program folder: $CLAROW_HOME when set, else the folder of the executable when a
+// clarowdata.mdb lies beside it (a build or a copied folder), else the user's data folder
+// (an installed program, whose own folder is not writable). It holds clarowdata.mdb and the
+// daily .log files.
 [[nodiscard]] QString ProgramFolder();
+// The folder of an installed program's shared files (the empty database, the manual):
+// ../share/clarow beside the executable's folder.
+[[nodiscard]] QString SharedFilesFolder();
+// Makes the user's data folder of an installed program ready at its first start: creates it
+// and puts a copy of the empty database there. Does nothing for $CLAROW_HOME or a folder
+// that has its database. Empty when all is well, else what went wrong.
+[[nodiscard]] QString PrepareProgramFolder();
+// The manual: ClarowManual.pdf in the program folder, beside the executable, or among the
+// installed shared files, whichever is found first.
+[[nodiscard]] QString ManualPath();
 // The database file in the program folder.
 [[nodiscard]] QString DatabasePath();
 

@@ -1,5 +1,7 @@
 #include "shell/Startup.h"
 
+#include "shell/Database.h"
+#include "shell/Errors.h"
 #include "shell/FindVarnex.h"
 #include "shell/Program.h"
 #include "shell/Settings.h"
@@ -27,6 +29,22 @@ QString StartupErrorText(int context, int number, const QString &description)
         + QString::number(number) + QLatin1Char('\r') + description;
 }
 
+void LoadSettingsAndDatabase()
+{
+    LoadOptions();
+    const QString problem = PrepareProgramFolder();
+    if (!problem.isEmpty())
+        throw ClarowError(kErrFileNotFound, problem);
+    OpenDatabase();
+}
+
+QString StartupFailureText(const std::exception &e)
+{
+    if (const auto *error = dynamic_cast<const ClarowError *>(&e))
+        return StartupErrorText(program().errorContext, error->number(), error->description());
+    return StartupErrorText(program().errorContext, kErrDatabase, QString::fromLocal8Bit(e.what()));
+}
+
 int FindAdapterAtStartup(SerialPort &port, const std::function<void(int)> &trying)
 {
     int result = FindVarnex(port, false, trying);
@@ -45,6 +63,8 @@ InstanceLock::~InstanceLock() = default;
 
 bool InstanceLock::acquire()
 {
+    // An installed program's data folder does not exist before its first start.
+    QDir().mkpath(ProgramFolder());
     if (m_lock->tryLock(0))
         return true;
     // A folder we may not write to cannot hold a lock file; that must not keep the program

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -17,6 +18,15 @@ void ApplyMdiFallbacks(Settings &s);
 
 // "Error " + context + CR + number + CR + description: the start-up failure message.
 [[nodiscard]] QString StartupErrorText(int context, int number, const QString &description);
+
+// Where a failure of the start-up happened, as its message gives it.
+inline constexpr int kStartupContext = 25;
+
+// The first steps of every start, with windows or without: the settings, then the database
+// (an installed program first makes its data folder ready). Throws as OpenDatabase does.
+void LoadSettingsAndDatabase();
+// The "Error loading Clarow" text for a failure of the start-up, at program().errorContext.
+[[nodiscard]] QString StartupFailureText(const std::exception &e);
 
 // Looks for the adapter as the start-up does: one pass over the ports, and a second one when
 // the first found nothing. 0 none, 1 firmware too old, 2 ready.

@@ -616,6 +616,12 @@ void Options::runPortTest()
     default:
         VarnexFoundBx->setText(QStringLiteral("Varnex not detected"));
         program().adapterOK = false;
+        // A device this user may not open is no missing adapter: say what to do.
+        if (const QString denied = PortAccessProblem(program().settings.PortNumber); !denied.isEmpty()) {
+            VarnexFoundBx->setText(QStringLiteral("No permission"));
+            VarnexFoundBx->setToolTip(denied);
+            MsgBox(denied, QStringLiteral("Port not accessible"));
+        }
         break;
     }
     TestPbtn->setEnabled(true);

@@ -1,3 +1,5 @@
+#include "link/CommandLine.h"
+#include "shell/Headless.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
 #include "shell/Startup.h"
@@ -6,16 +8,47 @@
 #include "shell/ui/ShutdownSignals.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QSessionManager>
 #include <QTimer>
 
+#include <memory>
+
 using namespace clarow;
 
-int main(int argc, char *argv[])
+namespace {
+
+const QString kHeadlessOption = QStringLiteral("headless");
+
+// One clarow per program folder: a second one says so and ends.
+bool holdProgramFolder(InstanceLock &lock)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("clarow"));
-    QApplication::setApplicationVersion(QStringLiteral(CLAROW_VERSION));
+    if (lock.acquire())
+        return true;
+    MsgBox(QLatin1String(kAlreadyRunningText), QStringLiteral("Clarow"));
+    return false;
+}
+
+// The monitor as a service: no window, no display needed.
+int runHeadless(QCoreApplication &app)
+{
+    InstanceLock lock;
+    if (!holdProgramFolder(lock))
+        return 1;
+    Headless monitor;
+    ShutdownSignals signals;
+    QObject::connect(&signals, &ShutdownSignals::requested, &monitor, &Headless::requestShutdown);
+    QObject::connect(&monitor, &Headless::closedDown, &app, [] { QCoreApplication::exit(0); },
+                     Qt::QueuedConnection);
+    QTimer::singleShot(0, &monitor, [&monitor] {
+        if (!monitor.startUp())
+            QCoreApplication::exit(1);
+    });
+    return app.exec();
+}
+
+int runWithWindows(QApplication &app)
+{
     QApplication::setQuitOnLastWindowClosed(false);
 
     // With CLAROW_UNATTENDED set (tests, unattended runs) every message box is written to
@@ -25,10 +58,8 @@ int main(int argc, char *argv[])
         setPrompter(&boxes);
 
     InstanceLock lock;
-    if (!lock.acquire()) {
-        MsgBox(QLatin1String(kAlreadyRunningText), QStringLiteral("Clarow"));
+    if (!holdProgramFolder(lock))
         return 1;
-    }
 
     MainMDI main;
     ShutdownSignals signals;
@@ -48,4 +79,30 @@ int main(int argc, char *argv[])
     const int rc = app.exec();
     setPrompter(nullptr);
     return rc;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const bool noWindows = RunsWithoutWindows(argc, argv, {kHeadlessOption});
+    std::unique_ptr<QCoreApplication> app;
+    if (noWindows)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("clarow"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLAROW_VERSION));
+
+    QCommandLineParser parser;
+    PrepareParser(parser, QStringLiteral("Watches 1-Wire sensors on a Varnex adapter: status grid, "
+                                         "alarms, alarm mail and history."));
+    parser.addOption(QCommandLineOption(
+        kHeadlessOption, QStringLiteral("Run without windows (as a service): scan, keep the history and "
+                                        "mail alarms; messages go to standard error and the diagnostic log.")));
+    parser.process(*app);
+
+    if (parser.isSet(kHeadlessOption))
+        return runHeadless(*app);
+    return runWithWindows(static_cast<QApplication &>(*app));
 }

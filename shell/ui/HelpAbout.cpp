@@ -3,7 +3,6 @@
 #include "shell/Program.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -49,8 +48,7 @@ HelpAbout::HelpAbout(QWidget *parent)
     connect(closeBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(manualBtn, &QPushButton::clicked, this, [] {
         // Nothing opens and nothing is said when the desktop has no viewer for it.
-        QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QDir(ProgramFolder()).filePath(QStringLiteral("ClarowManual.pdf"))));
+        QDesktopServices::openUrl(QUrl::fromLocalFile(ManualPath()));
     });
 
     auto *buttons = new QHBoxLayout;

@@ -7,6 +7,7 @@
 #include "options/ui/Options.h"
 #include "shell/Database.h"
 #include "shell/Errors.h"
+#include "shell/FindVarnex.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
 #include "shell/Settings.h"
@@ -27,7 +28,6 @@
 namespace clarow {
 
 namespace {
-constexpr int kStartupContext = 25;
 
 // Thrown from inside the adapter search when a close request arrives during start-up.
 struct StartupCut
@@ -160,8 +160,7 @@ bool MainMDI::startUp()
     p.errorContext = kStartupContext;
     bool ok = true;
     try {
-        LoadOptions();
-        OpenDatabase();
+        LoadSettingsAndDatabase();
         ApplyMdiFallbacks(p.settings);
         if (const QScreen *screen = QGuiApplication::primaryScreen()) {
             p.twipsPerPixelX = 1440.0 / screen->logicalDotsPerInchX();
@@ -183,24 +182,16 @@ bool MainMDI::startUp()
         } else if (result == 1) {
             openUpdCode();
         } else if (result == 0) {
-            MsgBox(QStringLiteral("The Varnex was not found. Please\rselect and test the port number manually."),
-                   QStringLiteral("Varnex not found"));
+            MsgBox(VarnexNotFoundText(), QStringLiteral("Varnex not found"));
             OptionsMi_Click();
         }
     } catch (const StartupCut &) {
         ok = false;
-    } catch (const ClarowError &e) {
-        MsgBox(StartupErrorText(p.errorContext, e.number(), e.description()),
-               QStringLiteral("Error loading Clarow"));
+    } catch (const std::exception &e) {
+        MsgBox(StartupFailureText(e), QStringLiteral("Error loading Clarow"));
         ok = false;
         m_failed = true;
         m_closedDown = true; // nothing to close down: the database never opened
-    } catch (const std::exception &e) {
-        MsgBox(StartupErrorText(p.errorContext, kErrDatabase, QString::fromLocal8Bit(e.what())),
-               QStringLiteral("Error loading Clarow"));
-        ok = false;
-        m_failed = true;
-        m_closedDown = true;
     }
     m_starting = false;
     m_loaded = true;

@@ -3,6 +3,7 @@
 // SMTP server, and once the sensor is back within its limits the return-to-normal mail
 // follows.
 #include "ScriptedPrompter.h"
+#include "RunUntil.h"
 #include "SimProcess.h"
 #include "SmtpServer.h"
 #include "TestHome.h"
@@ -33,18 +34,6 @@ void storeSettings(const QList<QPair<QString, QString>> &values)
     for (const auto &[key, value] : values)
         s.setValue(QStringLiteral("ClarowMon/") + key, value);
     s.sync();
-}
-
-// Lets the program run until the condition holds or the time is up.
-bool runUntil(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return done();
 }
 
 } // namespace
@@ -82,7 +71,7 @@ TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
     ASSERT_NE(monitor, nullptr);
 
     // The first tick scans at once.
-    ASSERT_TRUE(runUntil([&] { return smtp.mails().size() >= 1; }, 30000))
+    ASSERT_TRUE(RunUntil([&] { return smtp.mails().size() >= 1; }, 30000))
         << home.readFile(QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd")) + QStringLiteral(".log")).toStdString();
     const ReceivedMail alarm = smtp.mails().at(0);
     EXPECT_EQ(alarm.subject, QStringLiteral("Sensor alarm"));
@@ -99,7 +88,7 @@ TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
     EXPECT_EQ(grid->data(grid->index(1, 0), Qt::BackgroundRole).value<QColor>(), QColor(0x80, 0xFF, 0x80));
 
     // Scans come once a minute; bring each next one forward instead of waiting for it.
-    ASSERT_TRUE(runUntil(
+    ASSERT_TRUE(RunUntil(
         [&] {
             if (!monitor->cycle().scanning())
                 program().nextScan = Now();
