@@ -1,3 +1,4 @@
+#include "monitor/Metrics.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
 #include "shell/Startup.h"
@@ -29,6 +30,10 @@ int main(int argc, char *argv[])
         MsgBox(QLatin1String(kAlreadyRunningText), QStringLiteral("Clarow"));
         return 1;
     }
+
+    // Metrics for the monitoring stack, when an address is given: served from the start, so
+    // that a scraper sees the program even while the adapter is still being looked for.
+    const std::unique_ptr<MetricsExporter> metrics = StartMetrics(QCoreApplication::arguments());
 
     MainMDI main;
     ShutdownSignals signals;
