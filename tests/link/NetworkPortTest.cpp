@@ -1,5 +1,6 @@
 // Adapters behind a serial-to-network bridge: how a port number finds its device, and the
 // exchanges through a real ser2net in front of the simulator's pseudo-terminal.
+#include "link/Clock.h"
 #include "link/NetworkPort.h"
 #include "link/SerialPort.h"
 #include "monitor/ReadAdapter.h"
