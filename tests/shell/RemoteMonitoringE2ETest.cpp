@@ -83,7 +83,7 @@ bool listens(qint64 pid)
 {
     QSet<QString> listening;
     for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile f(QLatin1String(table));
+        QFile f(QString::fromLatin1(table));
         if (!f.open(QIODevice::ReadOnly))
             continue;
         for (const QByteArray &line : f.readAll().split('\n')) {
@@ -117,8 +117,9 @@ void expectMetricsMatch(const QList<QVariantList> &rows, const QMap<QString, QSt
             return QStringLiteral("absent");
         };
         EXPECT_EQ(series("clarow_sensor_temperature_celsius"), SingleText(row[1].toFloat())) << id.toStdString();
-        if (!row[2].isNull())
+        if (!row[2].isNull()) {
             EXPECT_EQ(series("clarow_sensor_second_channel_value"), SingleText(row[2].toFloat())) << id.toStdString();
+        }
         EXPECT_EQ(series("clarow_sensor_connected"), QString::number(row[3].toInt())) << id.toStdString();
         EXPECT_EQ(series("clarow_sensor_in_alarm"), QString::number(row[4].toInt())) << id.toStdString();
         EXPECT_EQ(series("clarow_sensor_alarm_type"), QString::number(row[5].toInt())) << id.toStdString();
