@@ -18,34 +18,24 @@ using namespace clarow::test;
 
 namespace {
 
-// Sets (or with nullopt removes) an environment variable and key N of [Ports] for one test.
-class PortSetting
+// Sets (or with nullopt removes) VARNEX_PORT_N and key N of [Ports] for one case; the
+// environment is put back and the key removed afterwards.
+struct PortSetting
 {
-public:
-    PortSetting(int number, std::optional<QByteArray> env, const QString &stored)
-        : m_name("VARNEX_PORT_" + QByteArray::number(number)), m_key(QStringLiteral("Ports/%1").arg(number))
+    PortSetting(int n, const std::optional<QByteArray> &env, const QString &stored)
+        : name("VARNEX_PORT_" + QByteArray::number(n)), key(QStringLiteral("Ports/%1").arg(n)), saved(qgetenv(name.constData()))
     {
-        if (qEnvironmentVariableIsSet(m_name.constData()))
-            m_saved = qgetenv(m_name.constData());
-        if (env)
-            qputenv(m_name.constData(), *env);
-        else
-            qunsetenv(m_name.constData());
-        QSettings(QStringLiteral("Quillmark"), QStringLiteral("Quillmark")).setValue(m_key, stored);
+        env ? qputenv(name.constData(), *env) : qunsetenv(name.constData());
+        QSettings(QStringLiteral("Quillmark"), QStringLiteral("Quillmark")).setValue(key, stored);
     }
     ~PortSetting()
     {
-        if (m_saved)
-            qputenv(m_name.constData(), *m_saved);
-        else
-            qunsetenv(m_name.constData());
-        QSettings(QStringLiteral("Quillmark"), QStringLiteral("Quillmark")).remove(m_key);
+        saved.isNull() ? qunsetenv(name.constData()) : qputenv(name.constData(), saved);
+        QSettings(QStringLiteral("Quillmark"), QStringLiteral("Quillmark")).remove(key);
     }
-
-private:
-    QByteArray m_name;
-    QString m_key;
-    std::optional<QByteArray> m_saved;
+    QByteArray name;
+    QString key;
+    QByteArray saved;
 };
 
 QDateTime readThrough(SerialPort &port, QString &reply)
@@ -56,47 +46,35 @@ QDateTime readThrough(SerialPort &port, QString &reply)
 
 } // namespace
 
-TEST(PortDevice, EnvironmentBeatsTheSettingsWhichBeatTheDefault)
+TEST(PortDevice, EnvironmentBeatsTheSettingsWhichBeatTheDefault_OnlyHostAndPortNameABridge)
 {
-    struct Case
+    const struct
     {
         std::optional<QByteArray> env;
-        QString stored;
-        QString expected;
-    };
-    const Case cases[] = {
+        QString stored, expected;
+    } lookups[] = {
         {QByteArray("/dev/ttyACM0"), QStringLiteral("tcp://127.0.0.1:2000"), QStringLiteral("/dev/ttyACM0")},
         {std::nullopt, QStringLiteral(" tcp://127.0.0.1:4001 "), QStringLiteral("tcp://127.0.0.1:4001")},
         {std::nullopt, QString(), QStringLiteral("/dev/ttyUSB2")},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : lookups) {
         PortSetting three(3, c.env, c.stored);
         EXPECT_EQ(PortDeviceName(3), c.expected) << c.stored.toStdString();
     }
-}
-
-TEST(PortDevice, OnlyAHostAndAPortNameABridge)
-{
-    struct Case
+    const struct
     {
-        const char *text;
-        const char *host; // nullptr: not a bridge's name
+        const char *text, *host; // host nullptr: not a bridge's name
         quint16 port;
-    };
-    const Case cases[] = {
+    } names[] = {
         {"tcp://127.0.0.1:4001", "127.0.0.1", 4001}, {"TCP://localhost:2000", "localhost", 2000},
         {"tcp://[::1]:4001", "::1", 4001},           {"tcp://127.0.0.1", nullptr, 0},
-        {"tcp://127.0.0.1:0", nullptr, 0},           {"tcp://127.0.0.1:70000", nullptr, 0},
-        {"tcp://127.0.0.1:4001/x", nullptr, 0},      {"tcp://user@127.0.0.1:4001", nullptr, 0},
-        {"/dev/ttyUSB0", nullptr, 0},
+        {"tcp://127.0.0.1:70000", nullptr, 0},       {"tcp://127.0.0.1:4001/x", nullptr, 0},
+        {"tcp://user@127.0.0.1:4001", nullptr, 0},   {"/dev/ttyUSB0", nullptr, 0},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : names) {
         const auto a = ParseNetworkDevice(QLatin1String(c.text));
-        ASSERT_EQ(a.has_value(), c.host != nullptr) << c.text;
-        if (a) {
-            EXPECT_EQ(a->host, QLatin1String(c.host)) << c.text;
-            EXPECT_EQ(a->port, c.port) << c.text;
-        }
+        EXPECT_EQ(a ? a->host + QLatin1Char(':') + QString::number(a->port) : QString(),
+                  c.host ? QLatin1String(c.host) + QLatin1Char(':') + QString::number(c.port) : QString());
     }
 }
 
@@ -106,18 +84,16 @@ TEST(NetworkPort, ThroughSer2Net_ReadsRecoversFromDropsAndAnAbsentBridgeIsAnAbse
         GTEST_SKIP() << "ser2net is not installed (tools/install-deps installs it)";
     NoRealPorts noRealPorts;
     // Slow enough that the bridge can be stopped half-way through a reply.
-    SimProcess sim(QStringLiteral("sensor 28A1B2C3D4E5F60A temp=21.5\n"
+    Ser2Net bridge(QStringLiteral("sensor 28A1B2C3D4E5F60A temp=21.5\n"
                                   "sensor 26A1B2C3D4E5F60B 19 temp=23.5 humidity=45\n"
                                   "fault slow 8 150\n"));
-    ASSERT_TRUE(sim.started());
-    Ser2Net bridge(sim.path(), FreeTcpPort());
-    ASSERT_TRUE(bridge.start()) << bridge.log().toStdString();
+    ASSERT_TRUE(bridge.start()) << bridge.log();
     PortSetting one(1, std::nullopt, bridge.deviceName());
     auto port = MakeSerialPort();
 
     QString reply;
     EXPECT_TRUE(TestPort(*port, 1));
-    EXPECT_FALSE(IsZeroDate(readThrough(*port, reply))) << reply.toStdString() << sim.log().toStdString();
+    EXPECT_FALSE(IsZeroDate(readThrough(*port, reply))) << reply.toStdString() << bridge.log();
     EXPECT_TRUE(reply.contains(QLatin1String("26A1B2C3D4E5F60B 19,23.5")));
     EXPECT_TRUE(reply.trimmed().endsWith(QLatin1String("EOD")));
     EXPECT_FALSE(port->isOpen());
@@ -143,6 +119,6 @@ TEST(NetworkPort, ThroughSer2Net_ReadsRecoversFromDropsAndAnAbsentBridgeIsAnAbse
     EXPECT_FALSE(port->errorText().isEmpty());
 
     // The bridge is back: the same port object reads again.
-    ASSERT_TRUE(bridge.start()) << bridge.log().toStdString();
+    ASSERT_TRUE(bridge.start()) << bridge.log();
     EXPECT_FALSE(IsZeroDate(readThrough(*port, reply))) << reply.toStdString();
 }

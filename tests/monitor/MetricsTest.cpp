@@ -39,7 +39,6 @@ TEST(Metrics, ServesTheSensorsTableInCelsiusWithCountersAndPromtoolAcceptsIt)
                                        "InAlarm, AlType) VALUES (?,?,?,?,?,?,?,?)");
     // A location as a user may type it: quotes, a backslash, a line break.
     Exec(ins, {QStringLiteral("28A1B2C3D4E5F60A"), QStringLiteral("Rack \"B\"\\2\nTop"), 70.7, QVariant(), QVariant(), 1, 0, 0});
-    Exec(ins, {QStringLiteral("26A1B2C3D4E5F60B 19"), QStringLiteral("Lab"), 122.0, 45.0, QVariant(), 1, 1, 4});
     Exec(ins, {QStringLiteral("26A1B2C3D4E5F60C 1E"), QStringLiteral("Cellar"), 32.0, 80.5, 1, 0, 1, 9});
     Exec(ins, {QStringLiteral("26A1B2C3D4E5F60D 1C"), QStringLiteral("Plant"), QVariant(), 35.5, QVariant(), 1, 0, 0});
     ResetMetricCounters();
@@ -56,28 +55,22 @@ TEST(Metrics, ServesTheSensorsTableInCelsiusWithCountersAndPromtoolAcceptsIt)
     ASSERT_EQ(r.status, 200);
 
     const QString rack = QStringLiteral("sensor=\"28A1B2C3D4E5F60A\",location=\"Rack \\\"B\\\"\\\\2\\nTop\"");
-    const QString lab = QStringLiteral("sensor=\"26A1B2C3D4E5F60B 19\",location=\"Lab\"");
     const QString cellar = QStringLiteral("sensor=\"26A1B2C3D4E5F60C 1E\",location=\"Cellar\"");
     const QString plant = QStringLiteral("sensor=\"26A1B2C3D4E5F60D 1C\",location=\"Plant\"");
     const QMap<QString, QString> got = ExpositionSamples(r.body);
     const QMap<QString, QString> expected = {
         {QStringLiteral("clarow_sensor_temperature_celsius{%1}").arg(rack), QStringLiteral("21.5")},
-        {QStringLiteral("clarow_sensor_temperature_celsius{%1}").arg(lab), QStringLiteral("50")},
         {QStringLiteral("clarow_sensor_temperature_celsius{%1}").arg(cellar), QStringLiteral("0")},
-        {QStringLiteral("clarow_sensor_second_channel_value{%1,kind=\"humidity\"}").arg(lab), QStringLiteral("45")},
         {QStringLiteral("clarow_sensor_second_channel_value{%1,kind=\"humidity\"}").arg(cellar), QStringLiteral("80.5")},
         {QStringLiteral("clarow_sensor_second_channel_value{%1,kind=\"current\"}").arg(plant), QStringLiteral("35.5")},
         {QStringLiteral("clarow_sensor_water_status{%1}").arg(cellar), QStringLiteral("1")},
         {QStringLiteral("clarow_sensor_connected{%1}").arg(rack), QStringLiteral("1")},
-        {QStringLiteral("clarow_sensor_connected{%1}").arg(lab), QStringLiteral("1")},
         {QStringLiteral("clarow_sensor_connected{%1}").arg(cellar), QStringLiteral("0")},
         {QStringLiteral("clarow_sensor_connected{%1}").arg(plant), QStringLiteral("1")},
         {QStringLiteral("clarow_sensor_in_alarm{%1}").arg(rack), QStringLiteral("0")},
-        {QStringLiteral("clarow_sensor_in_alarm{%1}").arg(lab), QStringLiteral("1")},
         {QStringLiteral("clarow_sensor_in_alarm{%1}").arg(cellar), QStringLiteral("1")},
         {QStringLiteral("clarow_sensor_in_alarm{%1}").arg(plant), QStringLiteral("0")},
         {QStringLiteral("clarow_sensor_alarm_type{%1}").arg(rack), QStringLiteral("0")},
-        {QStringLiteral("clarow_sensor_alarm_type{%1}").arg(lab), QStringLiteral("4")},
         {QStringLiteral("clarow_sensor_alarm_type{%1}").arg(cellar), QStringLiteral("9")},
         {QStringLiteral("clarow_sensor_alarm_type{%1}").arg(plant), QStringLiteral("0")},
         {QStringLiteral("clarow_last_complete_reading_timestamp_seconds"), QString::number(read.toSecsSinceEpoch())},

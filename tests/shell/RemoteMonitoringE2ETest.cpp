@@ -3,7 +3,6 @@
 // promtool and a real Prometheus. The database is read in one read transaction per look.
 #include "DbSnapshot.h"
 #include "NetworkServers.h"
-#include "SimProcess.h"
 #include "TestHome.h"
 
 #include "shell/Helpers.h"
@@ -28,7 +27,7 @@ namespace {
 class Clarow
 {
 public:
-    // ports1: the [Ports] entry of port 1 (none when empty); metrics: setting MetricsAddress.
+    // port1: the [Ports] entry of port 1 (none when empty); metrics: setting MetricsAddress.
     Clarow(const QString &home, const QString &config, const QString &port1, const QString &metrics)
     {
         QSettings store(QDir(config).filePath(QStringLiteral("Quillmark/Quillmark.conf")), QSettings::IniFormat);
@@ -52,13 +51,7 @@ public:
     }
     ~Clarow()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+        StopProcess(process);
     }
     // Everything the program wrote so far.
     QString output()
@@ -136,12 +129,10 @@ TEST(RemoteMonitoringE2E, AdapterBehindSer2Net_ScrapedByPrometheus_RidesOutABrid
     }
     TestHome home;
     QTemporaryDir config;
-    SimProcess sim(QStringLiteral("sensor 28A1B2C3D4E5F60A temp=21.5\n"
+    Ser2Net bridge(QStringLiteral("sensor 28A1B2C3D4E5F60A temp=21.5\n"
                                   "sensor 28A1B2C3D4E5F60E temp=61.5\n"
                                   "sensor 26A1B2C3D4E5F60B 19 temp=23.5 humidity=45\n"));
-    ASSERT_TRUE(sim.started());
-    Ser2Net bridge(sim.path(), FreeTcpPort());
-    ASSERT_TRUE(bridge.start()) << bridge.log().toStdString();
+    ASSERT_TRUE(bridge.start()) << bridge.log();
     Clarow clarow(home.path(), config.path(), bridge.deviceName(), QStringLiteral("127.0.0.1:0"));
 
     // Discovery finds the adapter through the bridge; the first scan stores the sensors.
@@ -151,7 +142,7 @@ TEST(RemoteMonitoringE2E, AdapterBehindSer2Net_ScrapedByPrometheus_RidesOutABrid
     ASSERT_TRUE(WaitUntil([&] {
         db = ReadTogether(home.databasePath(), {kSensors, kHistory});
         return db.value(0).size() == 3;
-    }, 40000)) << clarow.output().toStdString() << sim.log().toStdString();
+    }, 40000)) << clarow.output().toStdString() << bridge.log();
     const quint16 port = clarow.metricsPort();
 
     // The exposition shows what the table holds, and promtool takes it as it is.
@@ -190,11 +181,11 @@ TEST(RemoteMonitoringE2E, AdapterBehindSer2Net_ScrapedByPrometheus_RidesOutABrid
     EXPECT_EQ(during[1].value(0).value(1), history.value(1)); // no temperature but the scenario's
 
     // The bridge is back: the next scan reads again, without restarting clarow.
-    ASSERT_TRUE(bridge.start()) << bridge.log().toStdString();
+    ASSERT_TRUE(bridge.start()) << bridge.log();
     ASSERT_TRUE(WaitUntil([&] {
         db = ReadTogether(home.databasePath(), {kSensors, kHistory});
         return db.value(0).size() == 3 && db[0][0][6].toDouble() > lastRead;
-    }, 90000)) << clarow.output().toStdString() << bridge.log().toStdString();
+    }, 90000)) << clarow.output().toStdString() << bridge.log();
     EXPECT_EQ(clarow.process.state(), QProcess::Running);
 
     // By now the hot sensor is in alarm, and the exposition says so.

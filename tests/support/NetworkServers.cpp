@@ -105,8 +105,7 @@ bool WaitUntil(const std::function<bool()> &done, int ms)
     return done();
 }
 
-namespace {
-void stopProcess(QProcess &p)
+void StopProcess(QProcess &p)
 {
     if (p.state() == QProcess::NotRunning)
         return;
@@ -117,6 +116,7 @@ void stopProcess(QProcess &p)
     }
 }
 
+namespace {
 bool accepts(quint16 port)
 {
     QTcpSocket s;
@@ -127,14 +127,15 @@ bool accepts(quint16 port)
 }
 } // namespace
 
-Ser2Net::Ser2Net(const QString &device, quint16 port) : m_port(port)
+Ser2Net::Ser2Net(const QString &scenario) : m_sim(scenario), m_port(FreeTcpPort())
 {
+    const QString device = m_sim.path();
     // The configuration the README gives, on 127.0.0.1 with this test's device and port.
     QFile example(QStringLiteral(CLAROW_SOURCE_DIR "/tools/monitoring/ser2net.yaml"));
     QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
     if (example.open(QIODevice::ReadOnly) && config.open(QIODevice::WriteOnly)) {
         QByteArray text = example.readAll();
-        text.replace("accepter: tcp,4001", "accepter: tcp,127.0.0.1," + QByteArray::number(port));
+        text.replace("accepter: tcp,4001", "accepter: tcp,127.0.0.1," + QByteArray::number(m_port));
         text.replace("/dev/ttyUSB0", QFile::encodeName(device));
         config.write(text);
     }
@@ -146,6 +147,8 @@ Ser2Net::~Ser2Net() { stop(); }
 
 bool Ser2Net::start()
 {
+    if (!m_sim.started())
+        return false;
     // -n: stay in the foreground; -u: no lock files for the device; -P: a pid file of its own.
     m_process.start(QStringLiteral("ser2net"),
                     {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
@@ -156,12 +159,13 @@ bool Ser2Net::start()
     return WaitUntil([this] { return m_process.state() == QProcess::Running && accepts(m_port); }, 10000);
 }
 
-void Ser2Net::stop() { stopProcess(m_process); }
+void Ser2Net::stop() { StopProcess(m_process); }
 
-QString Ser2Net::log()
+std::string Ser2Net::log()
 {
     QFile f(m_dir.filePath(QStringLiteral("ser2net.log")));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    return (f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString()).toStdString() + "\n"
+        + m_sim.log().toStdString();
 }
 
 Prometheus::Prometheus(quint16 target)
@@ -192,7 +196,7 @@ Prometheus::Prometheus(quint16 target)
            }, 30000);
 }
 
-Prometheus::~Prometheus() { stopProcess(m_process); }
+Prometheus::~Prometheus() { StopProcess(m_process); }
 
 QJsonArray Prometheus::query(const QString &promql)
 {

@@ -7,6 +7,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "SimProcess.h"
+
+#include <functional>
+#include <string>
+
 namespace clarow::test {
 
 // A TCP port on 127.0.0.1 that nothing listens on at the moment of asking.
@@ -36,25 +41,28 @@ struct ToolRun
 // True when the program is installed (on PATH or at the absolute path given).
 [[nodiscard]] bool HaveProgram(const QString &program);
 
-// ser2net bridging a device (the simulator's pseudo-terminal) to raw TCP on 127.0.0.1:port,
-// as a user would set it up with the README's configuration.
+// The adapter simulator (with the scenario) behind ser2net, which bridges its pseudo-terminal
+// to raw TCP on a free port of 127.0.0.1 with the configuration the README gives.
 class Ser2Net
 {
 public:
-    Ser2Net(const QString &device, quint16 port);
+    explicit Ser2Net(const QString &scenario);
     ~Ser2Net();
     Ser2Net(const Ser2Net &) = delete;
     Ser2Net &operator=(const Ser2Net &) = delete;
 
-    // Starts it and waits until the port accepts connections.
+    // Starts the bridge (the simulator runs from the start) and waits until the port accepts
+    // connections.
     bool start();
     void stop();
-    [[nodiscard]] quint16 port() const { return m_port; }
+    [[nodiscard]] SimProcess &sim() { return m_sim; }
     [[nodiscard]] QString deviceName() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(m_port); }
-    [[nodiscard]] QString log();
+    // ser2net's and the simulator's logs.
+    [[nodiscard]] std::string log();
 
 private:
     QTemporaryDir m_dir;
+    SimProcess m_sim;
     QProcess m_process;
     quint16 m_port;
 };
@@ -79,6 +87,9 @@ private:
     quint16 m_port = 0;
     bool m_started = false;
 };
+
+// Ends a process: asked first, killed when it does not end within 5 seconds.
+void StopProcess(QProcess &process);
 
 // Waits (polling every 200 ms, events running) until done() holds or ms have passed.
 bool WaitUntil(const std::function<bool()> &done, int ms);
