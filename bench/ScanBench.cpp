@@ -4,6 +4,7 @@
 // in a temporary folder.
 #include "link/Clock.h"
 #include "monitor/Decoder.h"
+#include "monitor/Metrics.h"
 #include "monitor/SensorTable.h"
 #include "shell/Database.h"
 #include "shell/Program.h"
@@ -147,6 +148,23 @@ void BM_EvaluateOf200Sensors(benchmark::State &state)
     CloseConnection();
 }
 BENCHMARK(BM_EvaluateOf200Sensors)->Unit(benchmark::kMillisecond);
+
+// One scrape of the metrics, as the program's thread serves it between two ticks of the scan
+// cycle: 200 sensors read from Sensors and written out as the exposition.
+void BM_MetricsOf200Sensors(benchmark::State &state)
+{
+    QTemporaryDir home;
+    if (!PrepareHome(home)) {
+        state.SkipWithError("cannot create the database");
+        return;
+    }
+    RunScan(MakeReply(), true);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CurrentMetrics());
+    state.SetItemsProcessed(state.iterations() * kSensors);
+    CloseConnection();
+}
+BENCHMARK(BM_MetricsOf200Sensors)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,12 +1,14 @@
 #include "link/SerialPort.h"
 
 #include "link/Clock.h"
+#include "link/NetworkPort.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSettings>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -22,14 +24,27 @@ namespace clarow {
 
 QString PortDeviceName(int number)
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(number);
-#else
+#ifndef Q_OS_WIN
     const QByteArray variable = "VARNEX_PORT_" + QByteArray::number(number);
     if (qEnvironmentVariableIsSet(variable.constData()))
         return qEnvironmentVariable(variable.constData());
+#endif
+    const QString stored = StoredPortDevice(number);
+    if (!stored.isEmpty())
+        return stored;
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(number);
+#else
     return QStringLiteral("/dev/ttyUSB%1").arg(number - 1);
 #endif
+}
+
+QString StoredPortDevice(int number)
+{
+    // Read straight from the store, so that retyper, which shares nothing else of clarow's
+    // settings, sees the same ports.
+    const QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
+    return store.value(QStringLiteral("Ports/%1").arg(number)).toString().trimmed();
 }
 
 namespace {
@@ -307,6 +322,44 @@ private:
     int m_number = kFirstPort;
 };
 
+// The port as the program sees it: the device of the selected number, looked up at each
+// open, decides whether the serial line or a network bridge carries the exchange.
+class DevicePort final : public SerialPort
+{
+public:
+    void setPortNumber(int number) override
+    {
+        m_number = number;
+        m_active->setPortNumber(number);
+    }
+    [[nodiscard]] int portNumber() const override { return m_number; }
+
+    bool open() override
+    {
+        if (m_active->isOpen())
+            return true;
+        const bool network = IsNetworkDevice(PortDeviceName(m_number));
+        if (network && !m_network)
+            m_network = MakeNetworkPort();
+        m_active = network ? m_network.get() : &m_serial;
+        m_active->setPortNumber(m_number);
+        return m_active->open();
+    }
+    void close() override { m_active->close(); }
+    [[nodiscard]] bool isOpen() const override { return m_active->isOpen(); }
+    void discard() override { m_active->discard(); }
+    [[nodiscard]] int bytesWaiting() override { return m_active->bytesWaiting(); }
+    QString readAll() override { return m_active->readAll(); }
+    bool write(const QString &text) override { return m_active->write(text); }
+    [[nodiscard]] QString errorText() const override { return m_active->errorText(); }
+
+private:
+    QtSerialPort m_serial;
+    std::unique_ptr<SerialPort> m_network;
+    SerialPort *m_active = &m_serial;
+    int m_number = kFirstPort;
+};
+
 } // namespace
 
 QString PortAccessProblem(int number)
@@ -332,7 +385,7 @@ QString PortAccessProblem(int number)
 #endif
 }
 
-std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<QtSerialPort>(); }
+std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<DevicePort>(); }
 
 bool TestPort(SerialPort &port, int number)
 {

@@ -41,15 +41,19 @@ public:
     [[nodiscard]] virtual QString errorText() const { return {}; }
 };
 
-// The device that port number N stands for: on Windows COMN; elsewhere the path in
-// environment variable VARNEX_PORT_N when it is set, else /dev/ttyUSB{N-1}.
+// The device that port number N stands for: (not on Windows) the text of environment
+// variable VARNEX_PORT_N when it is set; else key N of section [Ports] of the settings store
+// when it is not empty; else COMN on Windows and /dev/ttyUSB{N-1} elsewhere. A device text
+// "tcp://HOST:PORT" names an adapter behind a serial-to-network bridge.
 [[nodiscard]] QString PortDeviceName(int number);
+// Key N of section [Ports] of the settings store, trimmed ("" when not set).
+[[nodiscard]] QString StoredPortDevice(int number);
 
 // When the device of port number N is there but this user may not open it: what to do
 // about it, naming the group that grants access (dialout on Debian). Empty otherwise.
 [[nodiscard]] QString PortAccessProblem(int number);
 
-// The real port, on QSerialPort.
+// The real port: on QSerialPort, or on a TCP connection when the device is "tcp://...".
 [[nodiscard]] std::unique_ptr<SerialPort> MakeSerialPort();
 
 // True when the port can be opened and closed again. Leaves the port closed.

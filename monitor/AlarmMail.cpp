@@ -3,6 +3,7 @@
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
 #include "monitor/MailTransport.h"
+#include "monitor/Metrics.h"
 #include "shell/Database.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/Errors.h"
@@ -349,11 +350,14 @@ void CheckAlarms(MailTransport &transport)
     try {
         const AlarmMailText mail = ComposeAlarmMail(LoadMailRows(), s);
         if (!MailSettingsPresent(s)) {
+            if (!mail.body.isEmpty())
+                CountMail(false);
             NoteMailFailure(QStringLiteral("Alarm mail failed. One or more parameters not present."));
             return;
         }
         if (!mail.body.isEmpty()) {
             const MailResult r = transport.send(ServerSettings(s), {s.MailFrom, s.MailAddress, mail.subject, mail.body});
+            CountMail(r.ok);
             if (!r.ok) {
                 NoteMailFailure(MailErrorText(r.number, r.description, r.serverReply, r.libraryError));
                 return;

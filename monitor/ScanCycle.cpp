@@ -4,6 +4,7 @@
 #include "link/SerialPort.h"
 #include "monitor/AlarmMail.h"
 #include "monitor/Decoder.h"
+#include "monitor/Metrics.h"
 #include "monitor/ReadAdapter.h"
 #include "monitor/SensorTable.h"
 #include "shell/Database.h"
@@ -186,6 +187,7 @@ void ScanCycle::runScan()
     } else {
         RxBuffer.clear();
     }
+    CountScan(readAt);
 
     Program &p = program();
     if (!IsZeroDate(readAt) && readAt > p.nextScan) {

@@ -1,4 +1,5 @@
 #include "link/CommandLine.h"
+#include "monitor/Metrics.h"
 #include "shell/Headless.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
@@ -19,6 +20,7 @@ using namespace clarow;
 namespace {
 
 const QString kHeadlessOption = QStringLiteral("headless");
+const QString kMetricsOption = QStringLiteral("metrics");
 
 // One clarow per program folder: a second one says so and ends.
 bool holdProgramFolder(InstanceLock &lock)
@@ -35,6 +37,7 @@ int runHeadless(QCoreApplication &app)
     InstanceLock lock;
     if (!holdProgramFolder(lock))
         return 1;
+    const std::unique_ptr<MetricsExporter> metrics = StartMetrics(QCoreApplication::arguments());
     Headless monitor;
     ShutdownSignals signals;
     QObject::connect(&signals, &ShutdownSignals::requested, &monitor, &Headless::requestShutdown);
@@ -60,6 +63,10 @@ int runWithWindows(QApplication &app)
     InstanceLock lock;
     if (!holdProgramFolder(lock))
         return 1;
+
+    // Metrics for the monitoring stack, when an address is given: served from the start, so
+    // that a scraper sees the program even while the adapter is still being looked for.
+    const std::unique_ptr<MetricsExporter> metrics = StartMetrics(QCoreApplication::arguments());
 
     MainMDI main;
     ShutdownSignals signals;
@@ -100,6 +107,11 @@ int main(int argc, char *argv[])
     parser.addOption(QCommandLineOption(
         kHeadlessOption, QStringLiteral("Run without windows (as a service): scan, keep the history and "
                                         "mail alarms; messages go to standard error and the diagnostic log.")));
+    parser.addOption(QCommandLineOption(
+        kMetricsOption,
+        QStringLiteral("Serve Prometheus metrics on ADDRESS (for example 127.0.0.1:9464); "
+                       "without it, the MetricsAddress setting decides."),
+        QStringLiteral("ADDRESS")));
     parser.process(*app);
 
     if (parser.isSet(kHeadlessOption))

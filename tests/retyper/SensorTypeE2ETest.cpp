@@ -7,12 +7,14 @@
 #include "link/SerialPort.h"
 #include "monitor/Decoder.h"
 #include "monitor/ReadAdapter.h"
+#include "tests/support/NetworkServers.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestHome.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -206,4 +208,29 @@ TEST(SensorTypeE2E, CloseDuringScan_WaitsForTheExchangeAndEndsItEarly)
     EXPECT_FALSE(window.tool().busy());
     // Stopped within its first inventory attempt rather than after all three.
     EXPECT_EQ(sim.log().count(QStringLiteral("I: inventory")), 1) << sim.log().toStdString();
+}
+
+TEST(SensorTypeE2E, AdapterBehindSer2Net_ListsTheMultiSensorsThroughTheBridge)
+{
+    if (!HaveProgram(QStringLiteral("ser2net")))
+        GTEST_SKIP() << "ser2net is not installed (tools/install-deps installs it)";
+    NoRealPorts noRealPorts;
+    RecordedBoxes boxes;
+    Ser2Net bridge(QStringLiteral("sensor 2800000012345678 temp=21.5\nsensor 26000000000000B2 1B\n"));
+    ASSERT_TRUE(bridge.start()) << bridge.log();
+    // Port 1 as a user sets it: in the settings file, no environment variable.
+    qunsetenv("VARNEX_PORT_1");
+    QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
+    store.setValue(QStringLiteral("Ports/1"), bridge.deviceName());
+    store.sync();
+
+    SensorType window;
+    window.show();
+    const bool loaded = window.load();
+    store.remove(QStringLiteral("Ports/1"));
+    ASSERT_TRUE(loaded) << bridge.log();
+    const auto *list = window.findChild<QComboBox *>(QStringLiteral("SensorListBx"));
+    ASSERT_EQ(list->count(), 1) << bridge.log();
+    EXPECT_EQ(list->itemText(0), QStringLiteral("26000000000000B2 1B - Temperature and light"));
+    EXPECT_TRUE(boxes.texts.isEmpty());
 }
