@@ -161,6 +161,7 @@ TEST(CommandLine, BothProgramsAnswerHelpAndVersionWithoutADisplay)
     // program, option, exit code, what standard output holds
     const QList<std::tuple<const char *, const char *, int, QString>> cases = {
         {"clarow", "--help", 0, QStringLiteral("--headless")},
+        {"clarow", "--help", 0, QStringLiteral("--metrics <ADDRESS>")},
         {"clarow", "--version", 0, QStringLiteral("clarow " CLAROW_VERSION)},
         {"retyper", "--help", 0, QStringLiteral("type code")},
         {"retyper", "-v", 0, QStringLiteral("retyper " CLAROW_VERSION)},
