@@ -1,0 +1,168 @@
+// What the mail server can do wrong, met by the scan cycle: a sensor goes out of its limits
+// and back while the server refuses the connection, says nothing, refuses the log-in or the
+// recipient, or drops the line after the message. Each scan tries again; once the server works,
+// each alarm and each return to normal is mailed exactly once. Real database file, real SMTP
+// server, real clock.
+#include "SmtpServer.h"
+#include "TestHome.h"
+
+#include "monitor/ScanCycle.h"
+#include "shell/Database.h"
+#include "shell/Program.h"
+#include "shell/Settings.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace clarow;
+using namespace clarow::test;
+
+namespace {
+
+const QString kHot = QStringLiteral("28FF4A1C62160344,55.0,131.0\r\nEOD\r\n");
+const QString kCool = QStringLiteral("28FF4A1C62160344,36.5,97.7\r\nEOD\r\n");
+
+enum class Fault { Refused, Silent, Auth535, Rcpt550, DropAfterData };
+
+struct MailFault
+{
+    const char *name;
+    Fault fault;
+    int failingScans; // scans while the server misbehaves, per mail
+};
+
+class MailFaultTest : public ::testing::TestWithParam<MailFault>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(smtp.running());
+        LoadOptions();
+        Settings &s = program().settings;
+        s.LogErrors = true;
+        s.SendMailAlarm = true;
+        s.SendMailRtn = true;
+        s.MinsConsecutive = 1;
+        s.MailAddress = QStringLiteral("operator@cold.store");
+        s.MailFrom = QStringLiteral("clarow@cold.store");
+        s.MailServer = QStringLiteral("127.0.0.1");
+        s.MailPort = smtp.port();
+        s.MailAuth = true;
+        s.MailUser = QStringLiteral("clarow");
+        s.MailPassword = QStringLiteral("s3cret");
+        s.MailSubjectA = QStringLiteral("Sensor alarm");
+        s.MailSubjectR = QStringLiteral("Sensors back to normal");
+        SaveOptions();
+        OpenDatabase();
+    }
+
+    void breakServer()
+    {
+        switch (GetParam().fault) {
+        case Fault::Refused:
+            smtp.stop();
+            break;
+        case Fault::Silent:
+            ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+            program().settings.MailPort = silent.serverPort();
+            break;
+        case Fault::Auth535:
+            smtp.setFault(QStringLiteral("auth-535"));
+            break;
+        case Fault::Rcpt550:
+            smtp.setFault(QStringLiteral("rcpt-550"));
+            break;
+        case Fault::DropAfterData:
+            smtp.setFault(QStringLiteral("drop-after-data"));
+            break;
+        }
+    }
+    void mendServer()
+    {
+        if (GetParam().fault == Fault::Refused)
+            ASSERT_TRUE(smtp.start());
+        smtp.setFault({});
+        silent.close();
+        program().settings.MailPort = smtp.port();
+    }
+
+    // One scan's decoding, evaluation and mail; returns how long it held the cycle.
+    qint64 scan(const QString &reply)
+    {
+        cycle.RxBuffer = reply;
+        QElapsedTimer took;
+        took.start();
+        EXPECT_TRUE(cycle.DecodeReadings(false));
+        return took.elapsed();
+    }
+
+    [[nodiscard]] QStringList subjects() const
+    {
+        QStringList list;
+        for (const ReceivedMail &m : smtp.mails())
+            list << m.subject;
+        return list;
+    }
+
+    TestHome home;
+    SmtpServer smtp{QStringLiteral("clarow"), QStringLiteral("s3cret")};
+    QTcpServer silent;
+    ScanCycle cycle;
+};
+
+TEST_P(MailFaultTest, EveryAlarmIsMailedOnceTheServerWorksAndNoneTwice)
+{
+    const MailFault &f = GetParam();
+    const QStringList alarm{QStringLiteral("Sensor alarm")};
+    const QStringList both{QStringLiteral("Sensor alarm"), QStringLiteral("Sensors back to normal")};
+
+    // A window timer keeps ticking while a mail waits for the server.
+    int ticks = 0;
+    QTimer window;
+    window.setInterval(100);
+    QObject::connect(&window, &QTimer::timeout, [&] { ++ticks; });
+    window.start();
+
+    breakServer();
+    for (int i = 0; i < f.failingScans; ++i) {
+        const qint64 ms = scan(kHot);
+        // The transfer's own time-out ends a server that says nothing.
+        EXPECT_LT(ms, 40000);
+        if (f.fault == Fault::Silent)
+            EXPECT_GT(ticks, ms / 100 / 2) << "the windows froze for " << ms << " ms";
+    }
+    EXPECT_TRUE(smtp.mails().isEmpty());
+    const QString log = home.readFile(QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd")) + QStringLiteral(".log"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Error #"))) << log.toStdString();
+
+    mendServer();
+    scan(kHot);
+    EXPECT_EQ(subjects(), alarm);
+    scan(kHot);
+    EXPECT_EQ(subjects(), alarm) << "the alarm went out twice";
+
+    // Back to normal while the server misbehaves again.
+    breakServer();
+    for (int i = 0; i < f.failingScans; ++i)
+        scan(kCool);
+    EXPECT_EQ(subjects(), alarm);
+    mendServer();
+    scan(kCool);
+    scan(kCool);
+    EXPECT_EQ(subjects(), both) << smtp.errors().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, MailFaultTest,
+                         ::testing::Values(MailFault{"RefusedConnection", Fault::Refused, 2},
+                                           MailFault{"AcceptsAndSaysNothing", Fault::Silent, 1},
+                                           MailFault{"Auth535", Fault::Auth535, 2},
+                                           MailFault{"Rcpt550", Fault::Rcpt550, 2},
+                                           MailFault{"DropsAfterData", Fault::DropAfterData, 2}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
