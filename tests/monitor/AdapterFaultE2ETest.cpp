@@ -3,21 +3,14 @@
 // misbehaves as each case says. Every case must leave the program scanning, report the
 // condition in the status box with the program's own texts, and store no row whose values the
 // bus never sent. Scans are brought forward instead of waiting a minute for each.
+#include "MonitorRun.h"
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
 #include "SmtpServer.h"
 #include "TestHome.h"
 
-#include "link/Clock.h"
-#include "monitor/ui/Collection.h"
 #include "shell/Database.h"
-#include "shell/Program.h"
-#include "shell/ui/MainMDI.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QLineEdit>
-#include <QSettings>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -92,25 +85,6 @@ std::vector<AdapterFault> Faults()
     };
 }
 
-void storeSettings(const QList<QPair<QString, QString>> &values)
-{
-    QSettings s(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
-    for (const auto &[key, value] : values)
-        s.setValue(QStringLiteral("ClarowMon/") + key, value);
-    s.sync();
-}
-
-bool runUntil(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return done();
-}
-
 // True when `seen` holds `wanted` in order (other texts may come between).
 bool inOrder(const QStringList &seen, const QStringList &wanted)
 {
@@ -152,27 +126,13 @@ TEST_P(AdapterFaultE2E, KeepsScanningReportsTheFaultAndStoresNoWrongRow)
                      {QStringLiteral("MailSubjectA"), QStringLiteral("Sensor alarm")},
                      {QStringLiteral("MailSubjectR"), QStringLiteral("Sensors back to normal")}};
     }
-    storeSettings(settings);
+    StoreSettings(settings);
 
-    MainMDI main;
-    ASSERT_TRUE(main.startUp());
-    Collection *monitor = main.collection();
-    ASSERT_NE(monitor, nullptr);
-    QStringList statuses;
-    auto *status = monitor->findChild<QLineEdit *>(QStringLiteral("StatusBx"));
-    ASSERT_NE(status, nullptr);
-    QObject::connect(status, &QLineEdit::textChanged, status, [&](const QString &t) { statuses << t; });
-
-    const bool ran = runUntil(
-        [&] {
-            // A whole minute behind: a scan is due at once, and its reading goes to the history.
-            if (!monitor->cycle().scanning())
-                program().nextScan = NowWholeSeconds().addSecs(-60);
-            return monitor->cycle().scanCount() >= f.scans && !monitor->cycle().scanning();
-        },
-        f.scans * 45000);
-    const std::string context = "statuses: " + statuses.join(QStringLiteral(" | ")).toStdString()
-                                + "\nsimulator:\n" + sim.log().toStdString();
+    MonitorRun run;
+    ASSERT_TRUE(run.start());
+    const bool ran = run.runScans(f.scans, f.scans * 45000);
+    const QStringList &statuses = run.statuses();
+    const std::string context = run.statusText() + "\nsimulator:\n" + sim.log().toStdString();
     ASSERT_TRUE(ran) << context;
     EXPECT_TRUE(inOrder(statuses, f.statuses)) << context;
     EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.boxes.value(0).text.toStdString();
@@ -202,13 +162,12 @@ TEST_P(AdapterFaultE2E, KeepsScanningReportsTheFaultAndStoresNoWrongRow)
         EXPECT_GE(rows[id], f.goodScansAfterFault) << id.toStdString() << "\n" << context;
 
     if (!f.mails.isEmpty()) {
-        ASSERT_TRUE(runUntil([&] { return smtp.mails().size() >= f.mails.size(); }, 10000));
+        ASSERT_TRUE(RunUntil([&] { return smtp.mails().size() >= f.mails.size(); }, 10000));
         QStringList subjects;
         for (const ReceivedMail &m : smtp.mails())
             subjects << m.subject;
         EXPECT_EQ(subjects, f.mails) << context;
     }
-    main.close();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, AdapterFaultE2E, ::testing::ValuesIn(Faults()),
