@@ -1,5 +1,5 @@
 // The inventory reply of the multi-sensor type tool: whatever the adapter sends, the list
-// holds only well-formed multi-sensor lines, the selection is one of them, and a type write
+// holds only 19-character multi-sensor lines, the selection is one of them, and a type write
 // built from any listed entry is the 21 characters the adapter expects.
 #include "FuzzInput.h"
 
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const InventoryList list = ParseInventory(reply, preferred);
     FUZZ_CHECK(list.selected >= -1 && list.selected < list.entries.size());
     FUZZ_CHECK(list.entries.isEmpty() == (list.selected == -1));
-    static const QRegularExpression line(QStringLiteral("^26[0-9A-F ]{14} [0-9A-F ]{2} - "));
+    static const QRegularExpression line(QStringLiteral("^26[0-9A-F ]{17} - "));
     const QStringList types = TypeEntries();
     for (const QString &entry : list.entries) {
         FUZZ_CHECK(line.match(entry).hasMatch());

@@ -1,6 +1,6 @@
 // The conversions every value of the settings file and of the option boxes goes through:
-// any text either converts or is refused with the program's own error, and what converts
-// reads back as itself.
+// any text either converts or is refused with the program's own error, and the shortest
+// text of a single reads back as the very same single.
 #include "FuzzInput.h"
 
 #include "shell/Errors.h"
@@ -21,11 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)IsNumeric(text);
     (void)NumOr(QVariant(text), 7.0);
 
-    const float single = TextToSingle(text);
-    if (std::isfinite(single)) {
-        // The shortest text of a single reads back as the very same single.
-        const QString shortest = SingleText(single);
-        FUZZ_CHECK(TextToSingle(shortest) == single || (single == 0 && TextToSingle(shortest) == 0));
+    try {
+        (void)TextToSingle(text);
+    } catch (const ClarowError &) {
+        // A whole part beyond 16 bits overflows, as in the decoder.
     }
     try {
         (void)WholeNumber16(text);
@@ -35,6 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         const float v = SingleOf(text);
         FUZZ_CHECK(!std::isnan(v));
+        if (std::isfinite(v))
+            FUZZ_CHECK(SingleOf(SingleText(v)) == v);
     } catch (const ClarowError &) {
     }
     return 0;
