@@ -6,6 +6,7 @@
 #include "SmtpServer.h"
 #include "TestHome.h"
 
+#include "link/Clock.h"
 #include "monitor/ScanCycle.h"
 #include "shell/Database.h"
 #include "shell/Program.h"
@@ -126,7 +127,9 @@ protected:
     // One scan's decoding, evaluation and mail; returns how long it held the cycle.
     qint64 scan(const QString &reply)
     {
+        // As a complete reading leaves them.
         cycle.RxBuffer = reply;
+        cycle.LastGoodRead = NowWholeSeconds();
         QElapsedTimer took;
         took.start();
         EXPECT_TRUE(cycle.DecodeReadings(false));
