@@ -115,17 +115,8 @@ TEST_P(AdapterFaultE2E, KeepsScanningReportsTheFaultAndStoresNoWrongRow)
     sim.attachAsPort(1, f.viaLink ? link : QString());
 
     QList<QPair<QString, QString>> settings = {{QStringLiteral("LogErrors"), QStringLiteral("True")}};
-    if (!f.mails.isEmpty()) {
-        settings += {{QStringLiteral("SendMailAlarm"), QStringLiteral("True")},
-                     {QStringLiteral("SendMailRtn"), QStringLiteral("True")},
-                     {QStringLiteral("MinsConsecutive"), QStringLiteral("1")},
-                     {QStringLiteral("MailAddress"), QStringLiteral("operator@cold.store")},
-                     {QStringLiteral("MailFrom"), QStringLiteral("clarow@cold.store")},
-                     {QStringLiteral("MailServer"), QStringLiteral("127.0.0.1")},
-                     {QStringLiteral("MailPort"), QString::number(smtp.port())},
-                     {QStringLiteral("MailSubjectA"), QStringLiteral("Sensor alarm")},
-                     {QStringLiteral("MailSubjectR"), QStringLiteral("Sensors back to normal")}};
-    }
+    if (!f.mails.isEmpty())
+        settings += AlarmMailSettings(smtp.port());
     StoreSettings(settings);
 
     MonitorRun run;

@@ -2,6 +2,7 @@
 // on the bus is too warm, the grid shows it red at the top, the alarm mail reaches a real
 // SMTP server, and once the sensor is back within its limits the return-to-normal mail
 // follows.
+#include "MonitorRun.h"
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
 #include "SmtpServer.h"
@@ -27,26 +28,6 @@ namespace {
 const QString kHot = QStringLiteral("28FF4A1C62160344");
 const QString kCool = QStringLiteral("28FF0B7D63160321");
 
-void storeSettings(const QList<QPair<QString, QString>> &values)
-{
-    QSettings s(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
-    for (const auto &[key, value] : values)
-        s.setValue(QStringLiteral("ClarowMon/") + key, value);
-    s.sync();
-}
-
-// Lets the program run until the condition holds or the time is up.
-bool runUntil(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return done();
-}
-
 } // namespace
 
 TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
@@ -65,16 +46,7 @@ TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
     ASSERT_TRUE(sim.started());
     sim.attachAsPort(1);
 
-    storeSettings({{QStringLiteral("SendMailAlarm"), QStringLiteral("True")},
-                   {QStringLiteral("SendMailRtn"), QStringLiteral("True")},
-                   {QStringLiteral("MinsConsecutive"), QStringLiteral("1")},
-                   {QStringLiteral("MailAddress"), QStringLiteral("operator@cold.store")},
-                   {QStringLiteral("MailFrom"), QStringLiteral("clarow@cold.store")},
-                   {QStringLiteral("MailServer"), QStringLiteral("127.0.0.1")},
-                   {QStringLiteral("MailPort"), QString::number(smtp.port())},
-                   {QStringLiteral("MailSubjectA"), QStringLiteral("Sensor alarm")},
-                   {QStringLiteral("MailSubjectR"), QStringLiteral("Sensors back to normal")},
-                   {QStringLiteral("LogErrors"), QStringLiteral("True")}});
+    StoreSettings(AlarmMailSettings(smtp.port()) + QList<QPair<QString, QString>>{{QStringLiteral("LogErrors"), QStringLiteral("True")}});
 
     MainMDI main;
     ASSERT_TRUE(main.startUp());
@@ -82,7 +54,7 @@ TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
     ASSERT_NE(monitor, nullptr);
 
     // The first tick scans at once.
-    ASSERT_TRUE(runUntil([&] { return smtp.mails().size() >= 1; }, 30000))
+    ASSERT_TRUE(RunUntil([&] { return smtp.mails().size() >= 1; }, 30000))
         << home.readFile(QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd")) + QStringLiteral(".log")).toStdString();
     const ReceivedMail alarm = smtp.mails().at(0);
     EXPECT_EQ(alarm.subject, QStringLiteral("Sensor alarm"));
@@ -99,7 +71,7 @@ TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
     EXPECT_EQ(grid->data(grid->index(1, 0), Qt::BackgroundRole).value<QColor>(), QColor(0x80, 0xFF, 0x80));
 
     // Scans come once a minute; bring each next one forward instead of waiting for it.
-    ASSERT_TRUE(runUntil(
+    ASSERT_TRUE(RunUntil(
         [&] {
             if (!monitor->cycle().scanning())
                 program().nextScan = Now();

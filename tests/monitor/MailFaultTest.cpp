@@ -3,6 +3,7 @@
 // recipient, or drops the line after the message. Each scan tries again; once the server works,
 // each alarm and each return to normal is mailed exactly once. Real database file, real SMTP
 // server, real clock.
+#include "MonitorRun.h"
 #include "SmtpServer.h"
 #include "TestHome.h"
 
@@ -75,22 +76,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(smtp.running());
+        StoreSettings(AlarmMailSettings(smtp.port()) + QList<QPair<QString, QString>>{
+                          {QStringLiteral("MailAuth"), QStringLiteral("True")},
+                          {QStringLiteral("MailUser"), QStringLiteral("clarow")},
+                          {QStringLiteral("MailPassword"), QStringLiteral("s3cret")},
+                          {QStringLiteral("LogErrors"), QStringLiteral("True")}});
         LoadOptions();
-        Settings &s = program().settings;
-        s.LogErrors = true;
-        s.SendMailAlarm = true;
-        s.SendMailRtn = true;
-        s.MinsConsecutive = 1;
-        s.MailAddress = QStringLiteral("operator@cold.store");
-        s.MailFrom = QStringLiteral("clarow@cold.store");
-        s.MailServer = QStringLiteral("127.0.0.1");
-        s.MailPort = smtp.port();
-        s.MailAuth = true;
-        s.MailUser = QStringLiteral("clarow");
-        s.MailPassword = QStringLiteral("s3cret");
-        s.MailSubjectA = QStringLiteral("Sensor alarm");
-        s.MailSubjectR = QStringLiteral("Sensors back to normal");
-        SaveOptions();
         OpenDatabase();
     }
 

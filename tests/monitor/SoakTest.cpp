@@ -5,6 +5,7 @@
 // alarm and every return was mailed once, and the memory did not grow with the scans.
 //
 // CLAROW_SOAK_DAYS sets the length (30 when unset).
+#include "MonitorRun.h"
 #include "ScriptedPrompter.h"
 #include "ScriptedSerialPort.h"
 #include "SmtpServer.h"
@@ -83,21 +84,13 @@ TEST(Soak, AMonthOfScansOfFiftySensorsWithAlarmsComingAndGoing)
     VirtualClock vc(start);
     ScopedClock useClock(vc);
 
+    StoreSettings(AlarmMailSettings(smtp.port()));
     LoadOptions();
     Settings &s = program().settings;
     s.LoggingInterval = 10;
     s.CorF = QStringLiteral("C");
     s.PortNumber = 1;
     s.LogErrors = true;
-    s.SendMailAlarm = true;
-    s.SendMailRtn = true;
-    s.MinsConsecutive = 1;
-    s.MailAddress = QStringLiteral("operator@cold.store");
-    s.MailFrom = QStringLiteral("clarow@cold.store");
-    s.MailServer = QStringLiteral("127.0.0.1");
-    s.MailPort = smtp.port();
-    s.MailSubjectA = QStringLiteral("Sensor alarm");
-    s.MailSubjectR = QStringLiteral("Sensors back to normal");
     SaveOptions();
     OpenDatabase();
 

@@ -19,6 +19,19 @@ void StoreSettings(const QList<QPair<QString, QString>> &values)
     s.sync();
 }
 
+QList<QPair<QString, QString>> AlarmMailSettings(int port)
+{
+    return {{QStringLiteral("SendMailAlarm"), QStringLiteral("True")},
+            {QStringLiteral("SendMailRtn"), QStringLiteral("True")},
+            {QStringLiteral("MinsConsecutive"), QStringLiteral("1")},
+            {QStringLiteral("MailAddress"), QStringLiteral("operator@cold.store")},
+            {QStringLiteral("MailFrom"), QStringLiteral("clarow@cold.store")},
+            {QStringLiteral("MailServer"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("MailPort"), QString::number(port)},
+            {QStringLiteral("MailSubjectA"), QStringLiteral("Sensor alarm")},
+            {QStringLiteral("MailSubjectR"), QStringLiteral("Sensors back to normal")}};
+}
+
 bool RunUntil(const std::function<bool()> &done, int ms)
 {
     QDeadlineTimer deadline(ms);

@@ -19,6 +19,11 @@ namespace clarow::test {
 // run would have left them.
 void StoreSettings(const QList<QPair<QString, QString>> &values);
 
+// The settings that send alarm and return-to-normal mail for every change (one scan out of
+// limits is enough) to the SMTP server on 127.0.0.1 at port, subjects "Sensor alarm" and
+// "Sensors back to normal".
+[[nodiscard]] QList<QPair<QString, QString>> AlarmMailSettings(int port);
+
 // Lets the program run until the condition holds or the time is up; true when it held.
 bool RunUntil(const std::function<bool()> &done, int ms);
 
