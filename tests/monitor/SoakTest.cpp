@@ -118,9 +118,11 @@ TEST(Soak, AMonthOfScansOfFiftySensorsWithAlarmsComingAndGoing)
         cycle.Timer1_Timer();
         if (memoryAfterDayOne == 0 && Now() >= start.addDays(1))
             memoryAfterDayOne = ResidentKb();
-        // Straight to the second before the next scan, then in ticks of the timer.
-        const qint64 left = std::llabs(NowWholeSeconds().secsTo(program().nextScan)) % 60;
-        vc.advanceMs(left > 2 ? (left - 1) * 1000 : 200);
+        // Straight to the second before the next scan (a whole number of minutes before or
+        // after the next history time), then in ticks of the timer.
+        const qint64 toNext = NowWholeSeconds().secsTo(program().nextScan);
+        const qint64 wait = toNext >= 0 ? toNext % 60 : (60 - (-toNext) % 60) % 60;
+        vc.advanceMs(wait > 2 ? (wait - 1) * 1000 : 200);
     }
     const qint64 memoryAtEnd = ResidentKb();
 

@@ -35,7 +35,8 @@ def current_fault(out_dir):
 class Recorder:
     def __init__(self, out_dir):
         self.out_dir = out_dir
-        self.count = 0
+        # A server started again on the same folder goes on numbering after the mails there.
+        self.count = len([f for f in os.listdir(out_dir) if f.endswith(".json")]) if out_dir else 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if current_fault(self.out_dir) == "rcpt-550":
