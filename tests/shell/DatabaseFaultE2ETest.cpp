@@ -13,6 +13,7 @@
 
 #include <QDate>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -72,13 +73,14 @@ struct DatabaseFault
     const char *name;
     int scansBroken;
     bool keepsEarlierRows; // false when the fault itself takes the rows away (the file deleted)
+    const char *logged;    // what the diagnostic log says of it (empty: nothing failed)
     std::function<Fault()> make;
 };
 
 std::vector<DatabaseFault> Faults()
 {
     return {
-        {"AnotherProgramHoldsAWriteLockFor10s", 2, true,
+        {"AnotherProgramHoldsAWriteLockFor10s", 2, true, "Error processing Varnex data: database is locked",
          [] {
              auto lock = std::make_shared<QProcess>();
              auto since = std::make_shared<QElapsedTimer>();
@@ -95,12 +97,12 @@ std::vector<DatabaseFault> Faults()
                               lock->waitForFinished();
                           }};
          }},
-        {"FileMadeReadOnly", 2, true,
+        {"FileMadeReadOnly", 2, true, "",
          [] {
              return Fault{[](TestHome &home) { SetWritable(home.databasePath(), false); },
                           [](TestHome &home) { SetWritable(home.databasePath(), true); }};
          }},
-        {"FileDeletedAndPutBack", 2, false,
+        {"FileDeletedAndPutBack", 2, false, "Error processing Varnex data: Could not find file",
          [] {
              return Fault{[](TestHome &home) { QFile::remove(home.databasePath()); },
                           [](TestHome &home) {
@@ -108,7 +110,7 @@ std::vector<DatabaseFault> Faults()
                               QFile::setPermissions(home.databasePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
                           }};
          }},
-        {"DiskFull", 3, true,
+        {"DiskFull", 3, true, "Error processing Varnex data: disk I/O error",
          [] {
              // No write may reach past the first 4 KB of any file, as on a full disk; the
              // process is told so by its writes failing, not by a signal.
@@ -139,6 +141,7 @@ TEST_P(DatabaseFaultE2E, ScanningGoesOnAndStoresAgainOnceTheFaultIsOver)
     ASSERT_TRUE(sim.started()) << sim.log().toStdString();
     sim.attachAsPort(1);
     StoreSettings({{QStringLiteral("LogErrors"), QStringLiteral("True")}});
+    // A read-only file still takes the rows: they wait in the write-ahead log beside it.
 
     MonitorRun run;
     ASSERT_TRUE(run.start());
@@ -168,6 +171,11 @@ TEST_P(DatabaseFaultE2E, ScanningGoesOnAndStoresAgainOnceTheFaultIsOver)
             ++fresh;
     }
     EXPECT_GE(fresh, 4) << run.statusText();
+    // The fault was noted in the diagnostic log in the program's words, its end too.
+    QString log;
+    for (const QString &name : QDir(home.path()).entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name))
+        log += home.readFile(name);
+    EXPECT_TRUE(log.contains(QLatin1String(param.logged))) << log.toStdString();
     for (const ScriptedPrompter::Box &b : boxes.boxes)
         ADD_FAILURE() << "message box: " << b.text.toStdString();
 }
