@@ -1,8 +1,10 @@
 // The data views on real database files: loading 65,000 readings into the log grid, their
 // export, drawing 8192 points in the graph window, and the history query of one sensor and
 // one day in a history of 10 million rows (100 sensors, about two years at 10 minutes; the
-// file is built on the first run and kept in build/bench).
+// file is built on the first run and kept in build/bench), the weekly compaction of a million
+// rows and the resident memory with the log and the graph open.
 #include "link/Clock.h"
+#include "shell/Database.h"
 #include "shell/Program.h"
 #include "views/LogData.h"
 #include "views/LogExport.h"
@@ -20,6 +22,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 using namespace clarow;
 
@@ -175,6 +179,53 @@ void BM_HistoryQueryOneDayOf10Million(benchmark::State &state)
     }
 }
 BENCHMARK(BM_HistoryQueryOneDayOf10Million)->Unit(benchmark::kMillisecond);
+
+// The weekly compaction of a history of about a million rows (100 sensors, 70 days): the
+// scan cycle's timer stands still for as long as it runs.
+void BM_WeeklyCompactionOf1Million(benchmark::State &state)
+{
+    const QString cache = QStringLiteral(CLAROW_BENCH_CACHE "/history-1m.mdb");
+    if (!QFile::exists(cache)) {
+        const QString building = cache + QStringLiteral(".building");
+        if (!BuildHistory(building, 100, 70) || !QFile::rename(building, cache))
+            return state.SkipWithError("could not build the history");
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir dir;
+        const QString path = QDir(dir.path()).filePath(QStringLiteral("clarowdata.mdb"));
+        QFile::copy(cache, path);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        qputenv("CLAROW_HOME", dir.path().toLocal8Bit());
+        state.ResumeTiming();
+        if (!CompactDB(path, QStringLiteral("Options"), QString()))
+            state.SkipWithError("compaction failed");
+    }
+}
+BENCHMARK(BM_WeeklyCompactionOf1Million)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// Resident memory with a 65,000-row log in the grid and the graph window drawing it.
+void BM_ResidentWithLogAndGraphOpen(benchmark::State &state)
+{
+    Home home(65000);
+    if (!home.ok)
+        return state.SkipWithError("could not build the history");
+    LogGridModel model;
+    FullGraph graph;
+    for (auto _ : state) {
+        const LoadResult r = LoadLogData(logData(), program().selectedSensor, kStart, home.end);
+        model.fill(logData(), r.kind, true, QStringLiteral("C"), QStringLiteral("Short Date"),
+                   QStringLiteral("Short Time"));
+        graph.Form_Load();
+        graph.LoadGraph();
+    }
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (statm.open(QIODevice::ReadOnly)) {
+        const double pages = statm.readAll().split(' ').value(1).toDouble();
+        state.counters["resident_MB"] = pages * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+    }
+}
+BENCHMARK(BM_ResidentWithLogAndGraphOpen)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

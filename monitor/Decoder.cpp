@@ -4,6 +4,8 @@
 #include "shell/Errors.h"
 #include "shell/Helpers.h"
 
+#include <QRegularExpression>
+
 namespace clarow {
 
 namespace {
@@ -27,6 +29,16 @@ bool IsFieldCharacter(QChar c)
 {
     const char16_t u = c.unicode();
     return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || u == '-' || u == '.' || u == ' ';
+}
+
+// A sensor identifier as the adapter sends it: 16 characters "0"-"9", "A"-"F", and for a
+// multi-sensor or a family "30" device a blank and two more. A line whose identifier field
+// has another form was garbled on the way (characters lost, two lines run together) and
+// would otherwise be stored as a sensor that does not exist.
+bool IsWellFormedId(const QString &id)
+{
+    static const QRegularExpression form(QStringLiteral("^[0-9A-F]{16}( [0-9A-F]{2})?$"));
+    return form.match(id).hasMatch();
 }
 
 // The values read so far from the line being decoded.
@@ -138,6 +150,10 @@ private:
         if (w.ch2Whole > kMaxWhole)
             w.ch2Whole = 0;
 
+        if (!IsWellFormedId(w.lineId)) {
+            w.resetLine();
+            return;
+        }
         SensorLine line;
         line.id = w.lineId;
         line.temperature = m_fahrenheit ? w.tempF : w.tempC;

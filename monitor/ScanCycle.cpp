@@ -216,6 +216,10 @@ bool ScanCycle::DecodeReadings(bool toHistory)
         // rebuilds it.
         if (!DatabaseIsOpen())
             connectionNotOpen();
+        // Rows written into a deleted or replaced file would be lost unseen: fail, so that the
+        // upkeep below reconnects to the file that is there, or notes the outage.
+        if (DatabaseFileGone())
+            throw ClarowError(kErrFileNotFound, QStringLiteral("Could not find file '%1'.").arg(DatabasePath()));
         if (RxBuffer.size() > 20) {
             // One transaction per scan: a bus of a few hundred sensors is stored in one write
             // to the file instead of one per row.

@@ -23,6 +23,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -35,6 +36,33 @@ namespace clarow {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+
+// The file the shared connection opened, by device and inode: a file deleted or replaced
+// under a running program keeps taking writes through the open connection, and they would
+// be lost without a word.
+struct FileIdentity
+{
+    bool known = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+FileIdentity g_openedFile;
+
+FileIdentity IdentityOf(const QString &path)
+{
+    FileIdentity id;
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        id.known = true;
+        id.device = quint64(st.st_dev);
+        id.inode = quint64(st.st_ino);
+    }
+#else
+    Q_UNUSED(path); // an open file cannot be deleted or replaced there
+#endif
+    return id;
+}
 
 QString Bracketed(const QString &name) { return QLatin1Char('[') + name + QLatin1Char(']'); }
 
@@ -291,6 +319,7 @@ void OpenDatabase()
 {
     CloseConnection();
     OpenFile(QLatin1String(kConnectionName), DatabasePath(), true);
+    g_openedFile = IdentityOf(DatabasePath());
     LetEventsRun();
     EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("wStatus"), QStringLiteral("TINYINT"));
     EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("aWtDr"), QStringLiteral("TINYINT"));
@@ -349,6 +378,18 @@ void CloseAll()
         LetEventsRun();
     }
     CloseConnection();
+}
+
+bool DatabaseFileGone()
+{
+#ifdef Q_OS_UNIX
+    if (!g_openedFile.known || !DatabaseIsOpen())
+        return false;
+    const FileIdentity now = IdentityOf(DatabasePath());
+    return !now.known || now.device != g_openedFile.device || now.inode != g_openedFile.inode;
+#else
+    return false;
+#endif
 }
 
 void CloseConnection()

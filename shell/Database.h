@@ -57,6 +57,11 @@ bool EnsureColumn(const QString &table, const QString &column, const QString &ty
 // when a step before fails.
 void CloseAll();
 
+// True when the database file the connection was opened on has since been deleted or
+// replaced by another file: whatever the connection writes then never reaches the program
+// folder's file.
+[[nodiscard]] bool DatabaseFileGone();
+
 // Closes the connection without the close-down steps (used when rebuilding it). Never throws.
 void CloseConnection();
 

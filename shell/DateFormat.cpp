@@ -168,6 +168,10 @@ void DateFormatter::parse(const QString &f)
 QString DateFormatter::format(double serial) const
 {
     static const QDate epoch(1899, 12, 30);
+    // A stored time that is no number or lies beyond any calendar (a damaged row) has no
+    // text; converting it would be undefined.
+    if (!std::isfinite(serial) || std::fabs(serial) > 1e8)
+        return {};
     double whole = std::trunc(serial);
     qint64 ms = std::llround(std::fabs(serial - whole) * 86400000.0);
     if (ms >= 86400000) {
@@ -179,6 +183,7 @@ QString DateFormatter::format(double serial) const
 
 QString DateFormatter::format(const QDate &d, const QTime &tm) const
 {
+    // The names are looked up with value(): an invalid date (month and weekday 0) has none.
     int hour = tm.hour();
     if (m_twelveHour) {
         hour %= 12;
@@ -193,12 +198,12 @@ QString DateFormatter::format(const QDate &d, const QTime &tm) const
         case Kind::Literal: out += tok.text; break;
         case Kind::Day: out += QString::number(d.day()); break;
         case Kind::Day2: out += twoDigits(d.day()); break;
-        case Kind::DayShort: out += m_dayShort.at(d.dayOfWeek() - 1); break;
-        case Kind::DayLong: out += m_dayLong.at(d.dayOfWeek() - 1); break;
+        case Kind::DayShort: out += m_dayShort.value(d.dayOfWeek() - 1); break;
+        case Kind::DayLong: out += m_dayLong.value(d.dayOfWeek() - 1); break;
         case Kind::Month: out += QString::number(d.month()); break;
         case Kind::Month2: out += twoDigits(d.month()); break;
-        case Kind::MonthShort: out += m_monthShort.at(d.month() - 1); break;
-        case Kind::MonthLong: out += m_monthLong.at(d.month() - 1); break;
+        case Kind::MonthShort: out += m_monthShort.value(d.month() - 1); break;
+        case Kind::MonthLong: out += m_monthLong.value(d.month() - 1); break;
         case Kind::DayOfYear: out += QString::number(d.dayOfYear()); break;
         case Kind::Year2: out += twoDigits(d.year() % 100); break;
         case Kind::Year4: out += QStringLiteral("%1").arg(d.year(), 4, 10, QLatin1Char('0')); break;

@@ -27,7 +27,8 @@ namespace clarow {
 [[nodiscard]] double NumOr(const QVariant &value, double fallback);
 
 // Decimal text with "." as the mark to a single, whatever the regional settings; a text
-// that is not numeric gives 0.
+// that is not numeric gives 0. Throws ClarowError (overflow) when the whole part does not fit
+// in 16 bits, as a field taken as a whole number does.
 [[nodiscard]] float TextToSingle(const QString &text);
 
 // A field taken as a whole number: numeric text rounded, halves to even. Throws

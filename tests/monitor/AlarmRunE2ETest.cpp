@@ -2,6 +2,7 @@
 // on the bus is too warm, the grid shows it red at the top, the alarm mail reaches a real
 // SMTP server, and once the sensor is back within its limits the return-to-normal mail
 // follows.
+#include "MonitorRun.h"
 #include "ScriptedPrompter.h"
 #include "RunUntil.h"
 #include "SimProcess.h"
@@ -28,14 +29,6 @@ namespace {
 const QString kHot = QStringLiteral("28FF4A1C62160344");
 const QString kCool = QStringLiteral("28FF0B7D63160321");
 
-void storeSettings(const QList<QPair<QString, QString>> &values)
-{
-    QSettings s(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
-    for (const auto &[key, value] : values)
-        s.setValue(QStringLiteral("ClarowMon/") + key, value);
-    s.sync();
-}
-
 } // namespace
 
 TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
@@ -54,16 +47,7 @@ TEST(AlarmRun, SensorOutOfLimitsIsShownRedOnTopAndMailedThenReturnsToNormal)
     ASSERT_TRUE(sim.started());
     sim.attachAsPort(1);
 
-    storeSettings({{QStringLiteral("SendMailAlarm"), QStringLiteral("True")},
-                   {QStringLiteral("SendMailRtn"), QStringLiteral("True")},
-                   {QStringLiteral("MinsConsecutive"), QStringLiteral("1")},
-                   {QStringLiteral("MailAddress"), QStringLiteral("operator@cold.store")},
-                   {QStringLiteral("MailFrom"), QStringLiteral("clarow@cold.store")},
-                   {QStringLiteral("MailServer"), QStringLiteral("127.0.0.1")},
-                   {QStringLiteral("MailPort"), QString::number(smtp.port())},
-                   {QStringLiteral("MailSubjectA"), QStringLiteral("Sensor alarm")},
-                   {QStringLiteral("MailSubjectR"), QStringLiteral("Sensors back to normal")},
-                   {QStringLiteral("LogErrors"), QStringLiteral("True")}});
+    StoreSettings(AlarmMailSettings(smtp.port()) + QList<QPair<QString, QString>>{{QStringLiteral("LogErrors"), QStringLiteral("True")}});
 
     MainMDI main;
     ASSERT_TRUE(main.startUp());

@@ -204,3 +204,16 @@ TEST(DecoderReply, NoiseCharactersAndEarlyCarriageReturnsAreIgnored)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_FLOAT_EQ(lines[0].temperature, 21.5f);
 }
+
+TEST(DecoderReply, LinesRunTogether_TheGarbledOneIsDroppedAndTheNextKept)
+{
+    // Characters lost on the line join a field of one line to the identifier of the next; no
+    // sensor "21.28A1B2C3D4E5F60A" (or one with a stray minus) may come out of it.
+    const auto lines = Decode(QStringLiteral("3000200000000042,07,21.28A1B2C3D4E5F60A,21.50,70.70\r\n"
+                                             "28A1B2C3D4E5F-0A,21.5,70.7\r\n"
+                                             "28A1B2C3D4E5F60B,22.5,72.5\r\n")
+                              + kEod);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].id, QStringLiteral("28A1B2C3D4E5F60B"));
+    EXPECT_FLOAT_EQ(lines[0].temperature, 22.5f);
+}

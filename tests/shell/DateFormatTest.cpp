@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace clarow;
 
 TEST(DateFormat, NamedFormsAndCustomPatterns)
@@ -35,4 +37,16 @@ TEST(DateFormat, NamedFormsAndCustomPatterns)
     // A serial day number gives the same text as its date and time.
     const DateFormatter f(QStringLiteral("dd/mm/yyyy hh:nn:ss"), gb);
     EXPECT_EQ(f.format(46362.87855324074), f.format(evening));
+}
+
+// A sensor never read (no time stored) or a damaged history time: the names of an invalid
+// date are empty and a serial beyond any calendar gives no text, instead of a crash.
+TEST(DateFormat, InvalidDatesAndSerialsBeyondTheCalendar)
+{
+    const QLocale gb(QLocale::English, QLocale::UnitedKingdom);
+    const DateFormatter names(QStringLiteral("ddd dddd mmm mmmm"), gb);
+    EXPECT_EQ(names.format(QDateTime()), QStringLiteral("   "));
+    for (const double serial : {1e300, -1e300, std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(names.format(serial), QString()) << serial;
 }

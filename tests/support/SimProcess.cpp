@@ -85,12 +85,12 @@ SimProcess::~SimProcess()
         QFile::remove(m_logFile);
 }
 
-void SimProcess::attachAsPort(int port)
+void SimProcess::attachAsPort(int port, const QString &device)
 {
     const QByteArray name = PortVariable(port);
     m_ports.append(port);
     m_savedPorts.append(ReadVariable(name));
-    qputenv(name.constData(), m_path.toLocal8Bit());
+    qputenv(name.constData(), (device.isEmpty() ? m_path : device).toLocal8Bit());
 }
 
 QString SimProcess::log()

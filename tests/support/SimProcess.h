@@ -23,8 +23,9 @@ public:
     [[nodiscard]] bool started() const { return !m_path.isEmpty(); }
     // The pseudo-terminal's device path.
     [[nodiscard]] QString path() const { return m_path; }
-    // Sets VARNEX_PORT_<port> to this simulator's path (undone when it stops).
-    void attachAsPort(int port);
+    // Sets VARNEX_PORT_<port> to this simulator's path, or to the given device (its --link),
+    // undone when it stops.
+    void attachAsPort(int port, const QString &device = {});
     // Everything the simulator wrote to standard error so far.
     [[nodiscard]] QString log();
 

@@ -71,6 +71,18 @@ void SmtpServer::stop()
     }
 }
 
+void SmtpServer::setFault(const QString &fault)
+{
+    const QString path = QDir(m_dir.path()).filePath(QStringLiteral("fault"));
+    if (fault.isEmpty()) {
+        QFile::remove(path);
+        return;
+    }
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(fault.toUtf8());
+}
+
 QList<ReceivedMail> SmtpServer::mails() const
 {
     QList<ReceivedMail> result;

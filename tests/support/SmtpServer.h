@@ -42,6 +42,9 @@ public:
     void stop();
     // Starts it again on the same port (or a free one the first time). True when listening.
     bool start();
+    // Makes the server misbehave from its next command on: "auth-535", "rcpt-550" or
+    // "drop-after-data" (see smtp_server.py); an empty text makes it behave again.
+    void setFault(const QString &fault);
     // Every message received so far, oldest first.
     [[nodiscard]] QList<ReceivedMail> mails() const;
     // What the server wrote to standard error so far.

@@ -5,6 +5,10 @@ Listens on 127.0.0.1 (a free port, or --port), prints the port on its first line
 writes every received message as one JSON file (envelope, raw data, decoded subject,
 headers and body) into --out, or to standard output when --out is not given.
 With --user and --password the server offers AUTH LOGIN (without TLS) and requires it.
+
+A file named "fault" in --out makes the server misbehave until it is removed, by its text:
+"auth-535" refuses every log-in, "rcpt-550" refuses every recipient, "drop-after-data"
+closes the connection once the message has come, without answering or keeping it.
 """
 
 import argparse
@@ -20,12 +24,30 @@ from email.parser import BytesParser
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
+def current_fault(out_dir):
+    try:
+        with open(os.path.join(out_dir, "fault"), encoding="utf-8") as f:
+            return f.read().strip()
+    except OSError:
+        return ""
+
+
 class Recorder:
     def __init__(self, out_dir):
         self.out_dir = out_dir
-        self.count = 0
+        # A server started again on the same folder goes on numbering after the mails there.
+        self.count = len([f for f in os.listdir(out_dir) if f.endswith(".json")]) if out_dir else 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if current_fault(self.out_dir) == "rcpt-550":
+            return "550 5.1.1 Mailbox unavailable"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if current_fault(self.out_dir) == "drop-after-data":
+            server.transport.close()
+            return "421 Closing"
         raw = envelope.original_content or envelope.content
         if isinstance(raw, str):
             raw = raw.encode("utf-8", "surrogateescape")
@@ -69,7 +91,8 @@ def main():
     auth = bool(args.user)
 
     def authenticator(server, session, envelope, mechanism, auth_data):
-        ok = (isinstance(auth_data, LoginPassword)
+        ok = (current_fault(args.out) != "auth-535"
+              and isinstance(auth_data, LoginPassword)
               and auth_data.login == args.user.encode()
               and auth_data.password == args.password.encode())
         return AuthResult(success=ok, handled=False)

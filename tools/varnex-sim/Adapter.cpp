@@ -1,5 +1,7 @@
 #include "Adapter.h"
 
+#include <utility>
+
 #include <QRegularExpression>
 
 #include <cmath>
@@ -110,6 +112,18 @@ std::optional<Fault> ParseFault(QStringList args, QString *error)
     } else if (kind == QLatin1String("cut")) {
         f.kind = Fault::Cut;
         ok = args.isEmpty() || (args.size() == 1 && ParseInt(args[0], &f.cutAt));
+    } else if (kind == QLatin1String("noise")) {
+        f.kind = Fault::Noise;
+        ok = args.size() == 1 && ParseInt(args[0], &f.noise);
+    } else if (kind == QLatin1String("unplug")) {
+        f.kind = Fault::Unplug;
+        double seconds = 0;
+        ok = args.size() == 2 && ParseInt(args[0], &f.cutAt);
+        if (ok) {
+            seconds = args[1].toDouble(&ok);
+            ok = ok && seconds >= 0;
+        }
+        f.awayMs = int(seconds * 1000);
     } else if (kind == QLatin1String("loader-silent")) {
         f.kind = Fault::LoaderSilent;
         ok = args.isEmpty();
@@ -532,7 +546,8 @@ QList<Chunk> Adapter::reply(QByteArray text, bool reading)
     Fault &f = m_fault;
     const bool applies = f.kind == Fault::Silence || f.kind == Fault::Slow
                          || (reading && (f.kind == Fault::NoSensors || f.kind == Fault::Error
-                                         || f.kind == Fault::Cut));
+                                         || f.kind == Fault::Cut || f.kind == Fault::Noise
+                                         || f.kind == Fault::Unplug));
     if (!applies)
         return {{text, 0}};
     QList<Chunk> out;
@@ -552,6 +567,28 @@ QList<Chunk> Adapter::reply(QByteArray text, bool reading)
             text.chop(kEod.size());
         out = {{text, 0}};
         break;
+    case Fault::Noise: {
+        // Characters a disturbed line delivers that mean nothing in a reply: NUL, bytes above
+        // 127, control characters and lower-case letters, never a digit, "A" to "F", a
+        // separator, a carriage return or a "?".
+        static const char kBytes[] = "\0\xff\x80\x07\tqxyz\0\xfe\x1b\xa0ghjk\0";
+        static const QByteArray kNoise(kBytes, sizeof kBytes - 1);
+        QByteArray noisy;
+        for (const QByteArray &line : text.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            for (int i = 0; i < f.noise; ++i)
+                noisy += kNoise[i % kNoise.size()];
+            noisy += line + '\n';
+        }
+        out = {{noisy, 0}};
+        break;
+    }
+    case Fault::Unplug:
+        text.truncate(f.cutAt);
+        out = {{text, 0}};
+        m_unplugMs = std::max(1, f.awayMs);
+        break;
     case Fault::Slow:
         for (qsizetype i = 0; i < text.size(); i += f.chunk)
             out.append({text.mid(i, f.chunk), int(i / f.chunk) * f.gapMs});
@@ -562,6 +599,11 @@ QList<Chunk> Adapter::reply(QByteArray text, bool reading)
     if (f.times > 0 && --f.times == 0)
         f = {};
     return out;
+}
+
+int Adapter::takeUnplug()
+{
+    return std::exchange(m_unplugMs, 0);
 }
 
 void Log(double seconds, const QString &text)

@@ -35,11 +35,13 @@ struct Sensor
 // A misbehaviour of the adapter, for the next `times` replies it touches (-1: until changed).
 struct Fault
 {
-    enum Kind { None, Silence, NoSensors, Error, Slow, Cut, LoaderSilent, LoaderStop };
+    enum Kind { None, Silence, NoSensors, Error, Slow, Cut, LoaderSilent, LoaderStop, Noise, Unplug };
     Kind kind = None;
     int chunk = 0;  // Slow: characters per chunk
     int gapMs = 0;  // Slow: pause between chunks
-    int cutAt = -1; // Cut: characters kept (-1: everything before "EOD")
+    int cutAt = -1; // Cut, Unplug: characters kept (-1: everything before "EOD")
+    int noise = 0;  // Noise: characters of line noise before every line
+    int awayMs = 0; // Unplug: how long the adapter stays unplugged
     int records = 0; // LoaderStop: records acknowledged before the loader falls silent
     int times = -1;
 };
@@ -101,6 +103,9 @@ public:
     [[nodiscard]] double nextEventIn(double seconds) const;
     [[nodiscard]] QString version() const { return m_version; }
     [[nodiscard]] const QList<Sensor> &sensors() const { return m_sensors; }
+    // After a reply cut off by an unplug fault: how long the terminal stays away (0: no
+    // unplug due). Asking clears it.
+    [[nodiscard]] int takeUnplug();
 
 private:
     void apply(const Directive &d);
@@ -127,6 +132,7 @@ private:
     QByteArray m_loaderLine;
     int m_recordsAcked = 0;
     bool m_imageComplete = false;
+    int m_unplugMs = 0;
 };
 
 // One line for the simulator's own log on standard error.

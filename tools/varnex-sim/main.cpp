@@ -45,6 +45,7 @@ struct Pending
 {
     QByteArray data;
     std::chrono::steady_clock::time_point due;
+    int unplugMs = 0; // after the data: the adapter is pulled out for this long
 };
 
 } // namespace
@@ -79,34 +80,53 @@ int main(int argc, char **argv)
     if (!version.isEmpty())
         adapter.overrideVersion(version);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return Fail(QStringLiteral("cannot open a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno))));
-    const QByteArray slavePath = ptsname(master);
-    // Our own hold on the terminal: the program opens and closes the port for every
-    // exchange, and without a second opener each close would hang the line up.
-    const int slave = open(slavePath.constData(), O_RDWR | O_NOCTTY);
-    if (slave < 0)
-        return Fail(QStringLiteral("cannot open %1").arg(QString::fromLatin1(slavePath)));
-    termios tio {};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio); // no echo, no carriage return / line feed translation
-    cfsetspeed(&tio, B9600);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tcsetattr(slave, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-
     const QByteArray link = linkPath.toLocal8Bit();
     if (!link.isEmpty()) {
         struct stat st {};
-        if (lstat(link.constData(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode))
-                return Fail(QStringLiteral("%1 exists and is not a symbolic link; not replaced").arg(linkPath));
-            unlink(link.constData());
-        }
-        if (symlink(slavePath.constData(), link.constData()) != 0)
-            return Fail(QStringLiteral("cannot link %1: %2").arg(linkPath, QString::fromLocal8Bit(strerror(errno))));
+        if (lstat(link.constData(), &st) == 0 && !S_ISLNK(st.st_mode))
+            return Fail(QStringLiteral("%1 exists and is not a symbolic link; not replaced").arg(linkPath));
     }
+    int master = -1;
+    int slave = -1;
+    QByteArray slavePath;
+    // Opens a new pseudo-terminal (and points the link at it): the adapter plugged in.
+    const auto plugIn = [&]() -> QString {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            return QStringLiteral("cannot open a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        slavePath = ptsname(master);
+        // Our own hold on the terminal: the program opens and closes the port for every
+        // exchange, and without a second opener each close would hang the line up.
+        slave = open(slavePath.constData(), O_RDWR | O_NOCTTY);
+        if (slave < 0)
+            return QStringLiteral("cannot open %1").arg(QString::fromLatin1(slavePath));
+        termios tio {};
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio); // no echo, no carriage return / line feed translation
+        cfsetspeed(&tio, B9600);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tcsetattr(slave, TCSANOW, &tio);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        if (!link.isEmpty()) {
+            unlink(link.constData());
+            if (symlink(slavePath.constData(), link.constData()) != 0)
+                return QStringLiteral("cannot link %1: %2").arg(linkPath, QString::fromLocal8Bit(strerror(errno)));
+        }
+        return {};
+    };
+    // Closes the terminal and takes the link away: the adapter pulled out.
+    const auto unplug = [&] {
+        if (!link.isEmpty()) {
+            char target[4096];
+            const ssize_t n = readlink(link.constData(), target, sizeof target - 1);
+            if (n > 0 && QByteArray(target, n) == slavePath)
+                unlink(link.constData());
+        }
+        close(slave);
+        close(master);
+    };
+    if (const QString error = plugIn(); !error.isEmpty())
+        return Fail(error);
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -138,7 +158,19 @@ int main(int argc, char **argv)
             p.data.remove(0, n);
             if (!p.data.isEmpty())
                 break;
+            const int awayMs = p.unplugMs;
             out.pop_front();
+            if (awayMs > 0) {
+                // Whatever was still to be sent goes with the line.
+                out.clear();
+                unplug();
+                Log(secondsNow(), QStringLiteral("unplugged for %1 ms").arg(awayMs));
+                std::this_thread::sleep_for(std::chrono::milliseconds(awayMs));
+                if (const QString error = plugIn(); !error.isEmpty())
+                    return Fail(error);
+                Log(secondsNow(), QStringLiteral("plugged in again on %1").arg(QString::fromLatin1(slavePath)));
+                break;
+            }
         }
 
         int timeoutMs = 250;
@@ -165,6 +197,11 @@ int main(int argc, char **argv)
                     out.push_back({c.data, due});
                     lastDue = std::max(lastDue, due);
                 }
+                if (const int awayMs = adapter.takeUnplug(); awayMs > 0) {
+                    if (out.empty())
+                        out.push_back({QByteArray(), base});
+                    out.back().unplugMs = awayMs;
+                }
                 continue;
             }
         }
@@ -175,13 +212,6 @@ int main(int argc, char **argv)
     }
 
     Log(secondsNow(), QStringLiteral("stopping"));
-    if (!link.isEmpty()) {
-        char target[4096];
-        const ssize_t n = readlink(link.constData(), target, sizeof target - 1);
-        if (n > 0 && QByteArray(target, n) == slavePath)
-            unlink(link.constData());
-    }
-    close(slave);
-    close(master);
+    unplug();
     return 0;
 }
