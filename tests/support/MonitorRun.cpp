@@ -32,17 +32,6 @@ QList<QPair<QString, QString>> AlarmMailSettings(int port)
             {QStringLiteral("MailSubjectR"), QStringLiteral("Sensors back to normal")}};
 }
 
-bool RunUntil(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return done();
-}
-
 MonitorRun::MonitorRun() : m_main(std::make_unique<MainMDI>()) {}
 
 MonitorRun::~MonitorRun()

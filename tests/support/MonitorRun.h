@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RunUntil.h"
+
 #include "shell/ui/MainMDI.h"
 
 #include <QPair>
@@ -23,9 +25,6 @@ void StoreSettings(const QList<QPair<QString, QString>> &values);
 // limits is enough) to the SMTP server on 127.0.0.1 at port, subjects "Sensor alarm" and
 // "Sensors back to normal".
 [[nodiscard]] QList<QPair<QString, QString>> AlarmMailSettings(int port);
-
-// Lets the program run until the condition holds or the time is up; true when it held.
-bool RunUntil(const std::function<bool()> &done, int ms);
 
 // The whole program started as a user starts it (main window, adapter search, monitoring
 // window), its scans brought forward one after the other instead of once a minute, and
