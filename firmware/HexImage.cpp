@@ -2,14 +2,35 @@
 
 #include <QByteArray>
 
+#include <utility>
+
 namespace clarow {
 
 namespace {
 constexpr int kLoaderFirstWord = 0x1E00;
 constexpr int kLoaderLastWord = 0x20FF;
+constexpr int kLastRecordType = 0x05; // data, end of file, and the four address records
 constexpr qsizetype kHeaderBytes = 4; // byte count, address high and low, type
 const QString kEndOfFile = QStringLiteral("01");
 const QString kExtendedAddress = QStringLiteral("04");
+const QString kData = QStringLiteral("00");
+
+bool inLoaderArea(int byteAddress)
+{
+    const int word = byteAddress / 2;
+    return word >= kLoaderFirstWord && word <= kLoaderLastWord;
+}
+
+// The first and last byte address a record names: a data record fills the bytes from its
+// address on, any other record names its address alone.
+std::pair<int, int> span(const QString &record)
+{
+    const int first = RecordAddress(record);
+    bool okCount = false;
+    const int count = record.mid(1, 2).toInt(&okCount, 16);
+    const bool data = RecordType(record) == kData;
+    return {first, data && okCount && count > 0 ? first + count - 1 : first};
+}
 
 bool isHexDigit(QChar c)
 {
@@ -49,6 +70,8 @@ QString RecordFault(const QString &record)
         sum += uchar(b);
     if ((sum & 0xFF) != 0)
         return QStringLiteral("has a wrong checksum");
+    if (uchar(bytes[3]) > kLastRecordType)
+        return QStringLiteral("has record type %1, which is not an Intel HEX record type").arg(RecordType(record));
     return {};
 }
 
@@ -63,6 +86,12 @@ QString ImageFault(const QStringList &records)
         const QString fault = RecordFault(records[i]);
         if (!fault.isEmpty())
             return QStringLiteral("record %1 %2").arg(i).arg(fault);
+        // A record partly inside the loader's area is kept from the loader as a whole, and its
+        // bytes outside the area would never reach the adapter.
+        const auto [first, last] = span(records[i]);
+        if (RecordType(records[i]) == kData && RecordSkipped(records[i])
+            && !(inLoaderArea(first) && inLoaderArea(last)))
+            return QStringLiteral("record %1 lies partly in the loader's area (word addresses 1E00 to 20FF)").arg(i);
     }
     if (RecordType(records.back()) != kEndOfFile)
         return QStringLiteral("does not end with the end-of-file record");
@@ -87,8 +116,9 @@ bool RecordSkipped(const QString &record)
 {
     if (RecordType(record) == kExtendedAddress)
         return true;
-    const int word = RecordAddress(record) / 2;
-    return word >= kLoaderFirstWord && word <= kLoaderLastWord;
+    // Kept from the loader when any byte it names is the loader's, not only its first.
+    const auto [first, last] = span(record);
+    return first / 2 <= kLoaderLastWord && last / 2 >= kLoaderFirstWord;
 }
 
 } // namespace clarow

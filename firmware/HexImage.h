@@ -15,7 +15,7 @@ inline constexpr int kImageRecords = 837;
 [[nodiscard]] QStringList SplitRecords(const QByteArray &text);
 
 // Why a record is not a sound Intel HEX record (empty when it is): its form, its byte count
-// against its length, and its checksum.
+// against its length, its checksum, and its record type (00 to 05).
 [[nodiscard]] QString RecordFault(const QString &record);
 
 // Why an image cannot be sent to the adapter (empty when it can): the number of records, the
@@ -28,8 +28,9 @@ inline constexpr int kImageRecords = 837;
 [[nodiscard]] int RecordAddress(const QString &record);
 
 // Records the loader must never be sent: extended-address records (type "04"), which it
-// works out for itself, and records for its own area, word addresses 1E00 to 20FF, which
-// would overwrite the loader while it runs.
+// works out for itself, and records that touch its own area, word addresses 1E00 to 20FF,
+// which would overwrite the loader while it runs: a data record when any of its bytes lies
+// there, not only its first.
 [[nodiscard]] bool RecordSkipped(const QString &record);
 
 } // namespace clarow

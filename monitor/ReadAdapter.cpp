@@ -4,6 +4,9 @@
 #include "link/SerialPort.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/Program.h"
+#include "shell/Settings.h"
+
+#include <algorithm>
 
 namespace clarow {
 
@@ -16,6 +19,22 @@ constexpr double kRetrySeconds = 0.15;
 constexpr double kGiveUpSeconds = 1.0;      // after the last failed attempt
 constexpr int kLastAttempt = 2;             // attempts are counted 0, 1, 2
 constexpr qsizetype kShortReply = 20;       // "?01" is looked for only in a reply this short
+
+// Absolute limits of one exchange. Every arrival extends the exchange, so an adapter (or a
+// network bridge) that keeps sending without ever ending its reply would hold the scan for
+// as long as it talks, with a buffer that grows without end.
+//
+// The longest honest reply: 200 sensors, the largest bus the program is built and measured
+// for, each with the longest line there is, a humidity-and-water multi-sensor at -55 degrees
+// with four decimals ("26" + 14 digits + " 1E,-55.0625,-67.1125,100,1,1" + CR LF, 47
+// characters), then "EOD": 9,405 characters. At 9600 baud with 8 data bits, no parity and
+// one stop bit the line carries 960 characters a second: 9.8 s, plus the 3 s the adapter may
+// take before its first line, 12.8 s. Three times that, rounded up, is the limit: 40 s, in
+// which even a bus of 600 sensors is read.
+constexpr qint64 kLongestExchangeMs = 40000;
+// In those 40 s a 9600-baud line carries at most 38,400 characters; a reply longer than
+// this comes from a link faster than the adapter's own and is never an honest reading.
+constexpr qsizetype kLongestReply = 65536;
 const QString kNoSensors = QStringLiteral("?01");
 const QString kEnd = QStringLiteral("EOD");
 } // namespace
@@ -45,12 +64,18 @@ QDateTime ReadAdapter(SerialPort &port, int portNumber, bool logComms, QString &
                     port.discard();
                     Pause(kSettleSeconds);
                     rxBuffer.clear();
+                    // What arrived before the command (the tail of an earlier reply that
+                    // did not end) belongs to no reply of this one.
+                    port.discard();
                     port.write(QStringLiteral("D"));
 
                     // Elapsed time, not the time of day, so that an exchange across midnight
                     // or a clock change lasts as long as any other.
-                    qint64 deadline = clock().elapsedMs() + kFirstReplyMs;
+                    const qint64 sent = clock().elapsedMs();
+                    const qint64 cutOff = sent + kLongestExchangeMs;
+                    qint64 deadline = sent + kFirstReplyMs;
                     bool done = false;
+                    QString overLimit;
                     failed = false;
                     while (clock().elapsedMs() <= deadline) {
                         // A program closing down does not wait for the rest of a reply.
@@ -70,7 +95,14 @@ QDateTime ReadAdapter(SerialPort &port, int portNumber, bool logComms, QString &
                             failed = true;
                             break;
                         }
-                        deadline = clock().elapsedMs() + kNextArrivalMs;
+                        if (rxBuffer.size() > kLongestReply) {
+                            rxBuffer.truncate(kLongestReply);
+                            overLimit = QStringLiteral("Scan stopped: the Varnex reply grew past %1 "
+                                                       "characters without \"EOD\".")
+                                            .arg(kLongestReply);
+                            break;
+                        }
+                        deadline = std::min(clock().elapsedMs() + kNextArrivalMs, cutOff);
                         if (rxBuffer.size() <= kShortReply)
                             continue;
                         // Only an "EOD" that follows at least one sensor line ends the reading.
@@ -84,6 +116,15 @@ QDateTime ReadAdapter(SerialPort &port, int portNumber, bool logComms, QString &
                         }
                     }
                     if (!failed) {
+                        if (!done && overLimit.isEmpty() && deadline == cutOff
+                            && clock().elapsedMs() > cutOff && !program().closing) {
+                            overLimit = QStringLiteral("Scan stopped: the Varnex reply did not end "
+                                                       "within %1 seconds (%2 characters received).")
+                                            .arg(kLongestExchangeMs / 1000)
+                                            .arg(rxBuffer.size());
+                        }
+                        if (!overLimit.isEmpty() && program().settings.LogErrors)
+                            WriteLog(overLimit);
                         if (!done)
                             show(QStringLiteral("Scan timed out."));
                         break;

@@ -16,10 +16,13 @@
 
 #include <QCoreApplication>
 #include <QSqlError>
+#include <QSqlQuery>
 
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace clarow {
 
@@ -211,6 +214,7 @@ bool ScanCycle::DecodeReadings(bool toHistory)
 
     QSqlDatabase db = Db();
     bool inTransaction = false;
+    bool historyOpen = false;
     try {
         // Without a connection nothing can be stored or evaluated; the failure path below
         // rebuilds it.
@@ -224,12 +228,27 @@ bool ScanCycle::DecodeReadings(bool toHistory)
             // One transaction per scan: a bus of a few hundred sensors is stored in one write
             // to the file instead of one per row.
             inTransaction = db.transaction();
+            // The history rows wait until the whole reply is decoded and go in together or
+            // not at all: a scan that fails leaves the schedule behind, and its retry must not
+            // find part of the slot already written.
+            std::vector<std::pair<SensorLine, QDateTime>> rows;
             DecodeReply(RxBuffer, program().settings.CorF, [&](const SensorLine &line) {
                 if (line.update)
                     UpdateSensor(line.id, line.temperature, line.ch2, line.water, LastGoodRead);
                 if (toHistory)
-                    AppendHistory(line, NowWholeSeconds());
+                    rows.emplace_back(line, NowWholeSeconds());
             });
+            if (!rows.empty()) {
+                QSqlQuery savepoint(db);
+                if (!savepoint.exec(QStringLiteral("SAVEPOINT history")))
+                    throw ClarowError(kErrDatabase, savepoint.lastError().text());
+                historyOpen = true;
+                for (const auto &[line, at] : rows)
+                    AppendHistory(line, at);
+                if (!savepoint.exec(QStringLiteral("RELEASE history")))
+                    throw ClarowError(kErrDatabase, savepoint.lastError().text());
+                historyOpen = false;
+            }
             if (inTransaction) {
                 inTransaction = false;
                 if (!db.commit())
@@ -237,8 +256,15 @@ bool ScanCycle::DecodeReadings(bool toHistory)
             }
         }
     } catch (const std::exception &e) {
-        // The lines stored before the failure are kept.
-        if (inTransaction && !db.commit())
+        // The scan's history rows are undone; the sensor updates of the lines before the
+        // failure are kept. When even the undo fails, the whole scan goes.
+        bool keepUpdates = true;
+        if (historyOpen) {
+            QSqlQuery undo(db);
+            keepUpdates = undo.exec(QStringLiteral("ROLLBACK TO history"))
+                          && undo.exec(QStringLiteral("RELEASE history"));
+        }
+        if (!keepUpdates || (inTransaction && !db.commit()))
             db.rollback();
         db = QSqlDatabase(); // the upkeep below replaces the connection
         logError(QStringLiteral("Error processing Varnex data: "), describe(e));

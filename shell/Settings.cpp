@@ -104,6 +104,23 @@ const Key &keyNamed(const char *name)
     Q_UNREACHABLE();
 }
 
+// Makes the folders of a path that are missing, each readable by its owner only; folders
+// that are there already (the user's own configuration folder) keep their mode.
+void makePrivateFolders(const QString &path)
+{
+    QStringList missing;
+    for (QString folder = QDir(path).absolutePath(); !QFileInfo::exists(folder);) {
+        missing.prepend(folder);
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    for (const QString &folder : std::as_const(missing))
+        (void)QDir().mkdir(folder, ownerOnly);
+}
+
 // The store holds the mail password: its file is kept readable by its owner only. A missing
 // file is made private before anything is written into it; an existing one keeps its text.
 void keepPrivate(const QString &path)
@@ -115,9 +132,25 @@ void keepPrivate(const QString &path)
         QFile::setPermissions(path, ownerOnly);
         return;
     }
-    QDir().mkpath(info.absolutePath());
+    makePrivateFolders(info.absolutePath());
     QFile file(path);
     (void)file.open(QIODevice::WriteOnly, ownerOnly);
+#else
+    Q_UNUSED(path);
+#endif
+}
+
+// A store file that others can read (made by hand, or by an older program) is made private as
+// soon as the program starts, not only at its first save.
+void tightenExisting(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QFileInfo info(path);
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (info.isFile() && (info.permissions() & others))
+        QFile::setPermissions(path, info.permissions()
+                                        & (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 #else
     Q_UNUSED(path);
 #endif
@@ -259,6 +292,7 @@ void LoadOptions()
 {
     Settings &s = program().settings;
     const Store store;
+    tightenExisting(store.fileName());
     for (const Key &key : kKeys) {
         if (assign(s, key, storedText(store, key)))
             continue;

@@ -40,6 +40,18 @@ TEST(FirmwareImage, RecordRules)
         { HexRecord(0x3C01, 0x00, "01"), true, true }, // word 1E00
         { HexRecord(0x41FF, 0x00, "01"), true, true }, // word 20FF
         { HexRecord(0x4200, 0x00, "01"), true, false }, // word 2100
+        // Data records that start outside the area and run into it, or out of it.
+        { HexRecord(0x3BFE, 0x00, "0102"), true, false }, // words 1DFF only
+        { HexRecord(0x3BFE, 0x00, "01020304"), true, true }, // words 1DFF to 1E00
+        { HexRecord(0x3BF0, 0x00, QByteArray(2 * 255, 'A')), true, true }, // words 1DF8 to 1E77
+        { HexRecord(0x41FE, 0x00, "01020304"), true, true }, // words 20FF to 2100
+        // Only data records fill bytes; an address record names its address alone.
+        { HexRecord(0x3BFE, 0x05, "00003C00"), true, false },
+        { HexRecord(0x0000, 0x02, "1000"), true, false },
+        { HexRecord(0x0000, 0x03, "00003C00"), true, false },
+        // Record types beyond 05 are not Intel HEX.
+        { HexRecord(0x0010, 0x06, "A1B2"), false, false },
+        { HexRecord(0x0010, 0xFF, "A1B2"), false, false },
         { QStringLiteral(":00000001FF"), true, false },
         { QStringLiteral(":02001000A1B2AA"), false, false }, // checksum
         { good.mid(1), false, false }, { good.chopped(2), false, false },
@@ -61,6 +73,10 @@ TEST(FirmwareImage, BuildCheckRefusesAnythingButACompleteSoundImage)
     badChecksum[5] = badChecksum[5].chopped(2) + (full[5].endsWith("00") ? "01" : "00");
     QStringList noEnd = full;
     noEnd.back() = full[1];
+    QStringList unknownType = full;
+    unknownType[7] = HexRecord(0x0070, 0x06, "A1B2");
+    QStringList intoLoader = full;
+    intoLoader[9] = HexRecord(0x3BF8, 0x00, "00112233445566778899AABBCCDDEEFF");
     const struct
     {
         QStringList records;
@@ -71,6 +87,8 @@ TEST(FirmwareImage, BuildCheckRefusesAnythingButACompleteSoundImage)
         { full + QStringList { full[1] }, QStringLiteral("838 records instead of 837") },
         { badChecksum, QStringLiteral("record 5 has a wrong checksum") },
         { noEnd, QStringLiteral("does not end with the end-of-file record") },
+        { unknownType, QStringLiteral("record 7 has record type 06") },
+        { intoLoader, QStringLiteral("record 9 lies partly in the loader's area") },
     };
     QTemporaryDir dir;
     const QString image = dir.filePath(QStringLiteral("image.hex"));

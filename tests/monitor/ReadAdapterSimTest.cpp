@@ -3,6 +3,9 @@
 
 #include "link/Clock.h"
 #include "link/SerialPort.h"
+#include "shell/DiagnosticLog.h"
+#include "shell/Program.h"
+#include "shell/Settings.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestHome.h"
 
@@ -96,4 +99,29 @@ TEST(ReadAdapterSim, ErrorReplyOnce_IsRetriedAndRead)
         << sim.log().toStdString();
     EXPECT_FALSE(IsZeroDate(e.result));
     EXPECT_FALSE(e.rxBuffer.contains(QLatin1Char('?')));
+}
+
+TEST(ReadAdapterSim, ReplyThatNeverEnds_EndsAtTheSizeLimitAndTheNextReadingIsClean)
+{
+    // The simulator repeats its lines as fast as the terminal takes them and never sends
+    // "EOD"; the exchange gives up at its size limit instead of listening for ever, and the
+    // next one, which stops the stream, reads the bus again without the old reply's tail.
+    NoRealPorts noRealPorts;
+    TestHome home;
+    program().settings.LogErrors = true;
+    SimProcess sim(QStringLiteral("sensor 10AA000000000001 temp=21.5\nfault endless 0 times=1\n"));
+    ASSERT_TRUE(sim.started());
+
+    const Exchange endless = readFrom(sim, 1);
+    const Exchange next = readFrom(sim, 1);
+    program().settings.LogErrors = false;
+
+    EXPECT_EQ(endless.statuses, QStringList{QStringLiteral("Scan timed out.")}) << sim.log().toStdString();
+    EXPECT_TRUE(IsZeroDate(endless.result));
+    EXPECT_EQ(endless.rxBuffer.size(), 65536);
+    EXPECT_FALSE(endless.rxBuffer.contains(QStringLiteral("EOD")));
+    EXPECT_TRUE(home.readFile(LogFileName(Now())).contains(QStringLiteral("grew past 65536 characters")));
+
+    EXPECT_EQ(next.statuses, QStringList{QStringLiteral("Reading successful")}) << sim.log().toStdString();
+    EXPECT_TRUE(next.rxBuffer.trimmed().endsWith(QStringLiteral("10AA000000000001,21.5,70.7\r\nEOD")));
 }

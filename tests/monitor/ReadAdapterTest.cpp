@@ -292,24 +292,65 @@ TEST_F(ReadAdapterAtMidnight, TimesOutAfterTheSameElapsedTimeAsAtNoon)
     EXPECT_EQ(texts(), QStringList {QStringLiteral("Scan timed out.")});
 }
 
-TEST_F(ReadAdapterTest, ClosingDown_EndsAnExchangeThatKeepsReceiving)
+TEST_F(ReadAdapterTest, ReplyThatNeverEnds_StopsAtTheTimeOrSizeLimitLikeATimeOut)
 {
-    // An adapter that keeps sending without ever ending its reply would hold the exchange
-    // open for as long as it talks; a program that is closing down stops listening.
-    Reply endless;
-    for (int t = 100; t < 600000; t += 500)
-        endless.append({t, QStringLiteral("28A1")});
-    port.setReply(endless);
-    m_clock.setOnSleep([this] {
-        if (m_clock.elapsedMs() >= 5000)
-            program().closing = true;
-    });
+    // An adapter or bridge that keeps sending reading lines without "EOD": slowly, so that
+    // every line comes well within a second of the last; as fast as a network link carries
+    // it; and one the program stops listening to because it is closing down.
+    const QString block = kLine1.repeated(300); // 8,400 characters
+    const struct
+    {
+        const char *name;
+        QString piece;
+        qint64 everyMs;
+        qint64 endsAtMs;   // after the command, give or take one poll
+        bool closing;      // the program closes down 5 s into the exchange
+        QString logged;    // in the diagnostic log; empty: nothing about the reply
+    } cases[] = {
+        {"slow", kLine1, 500, 40000, false, QStringLiteral("did not end within 40 seconds")},
+        {"fast", block, 50, 450, false, QStringLiteral("grew past 65536 characters")},
+        {"closing", QStringLiteral("28A1"), 500, 5000, true, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHome home;
+        program().settings.LogErrors = true;
+        ScriptedSerialPort endlessPort;
+        Reply endless;
+        for (qint64 t = 100; t < 600000; t += c.everyMs)
+            endless.append({t, c.piece});
+        endlessPort.setReply(endless);
+        const qint64 started = m_clock.elapsedMs();
+        m_clock.setOnSleep([this, &c, started] {
+            if (c.closing && m_clock.elapsedMs() >= started + 300 + c.endsAtMs)
+                program().closing = true;
+        });
+        QString buffer;
+        QDateTime last = QDateTime(QDate(2026, 3, 1), QTime(8, 0));
+        QStringList shown;
+        qint64 shownAt = -1;
 
-    const QDateTime result = read();
-    program().closing = false;
+        const QDateTime result = ReadAdapter(endlessPort, 1, false, buffer, last, [&](const QString &t) {
+            shown << t;
+            shownAt = m_clock.elapsedMs();
+        });
+        program().closing = false;
+        program().settings.LogErrors = false;
+        m_clock.setOnSleep({});
 
-    EXPECT_TRUE(IsZeroDate(result));
-    EXPECT_LT(m_clock.elapsedMs(), 6000);
-    EXPECT_EQ(port.written(), QStringList{QStringLiteral("D")});
-    EXPECT_FALSE(port.isOpen());
+        EXPECT_TRUE(IsZeroDate(result));
+        EXPECT_EQ(last, QDateTime(QDate(2026, 3, 1), QTime(8, 0)));
+        // No retry: it ends as a time-out does, after the settling pause and the limit.
+        EXPECT_EQ(endlessPort.written(), QStringList{QStringLiteral("D")});
+        EXPECT_EQ(shown, QStringList{QStringLiteral("Scan timed out.")});
+        EXPECT_GE(shownAt - started - 300, c.endsAtMs - 50);
+        EXPECT_LE(shownAt - started - 300, c.endsAtMs + 2 * 50);
+        EXPECT_LE(buffer.size(), 65536);
+        EXPECT_FALSE(endlessPort.isOpen());
+        const QString log = home.readFile(LogFileName(Now()));
+        if (c.logged.isEmpty())
+            EXPECT_FALSE(log.contains(QStringLiteral("Scan stopped"))) << log.toStdString();
+        else
+            EXPECT_TRUE(log.contains(c.logged)) << log.toStdString();
+    }
 }

@@ -412,6 +412,59 @@ TEST_F(ScanCycleTest, NonNumericWholeNumberField_KeepsEarlierLinesRebuildsConnec
     EXPECT_EQ(log().count(QStringLiteral("Error processing Varnex data: ")), 1);
 }
 
+TEST_F(ScanCycleTest, LoggingScanFailingPartWay_StoresNoHistoryAndItsRetryWritesOneRowPerSensor)
+{
+    // A logging scan that fails after some of its lines were decoded leaves the schedule
+    // behind; the scan a minute later is the retry of the same slot and must find none of it
+    // written, whether the decoding or the database failed.
+    const QString third = QStringLiteral("26C1C2C3C4C5C60C 19");
+    const QString good = kGoodReply.chopped(5) + third + QStringLiteral(",22.00,71.60,50\r\nEOD\r\n");
+    // The third line's humidity is not a number.
+    QString garbled = good;
+    garbled.replace(QStringLiteral(",71.60,50"), QStringLiteral(",71.60,5A"));
+    const struct
+    {
+        const char *name;
+        QString firstReply;
+        bool refuseThirdRow;  // the database refuses the third sensor's history row once
+        int sensorsAfterFailure;
+    } cases[] = {
+        {"garbled field in the last line", garbled, false, 2},
+        {"database refuses a row", good, true, 3},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Exec(QStringLiteral("DELETE FROM LogTbl"));
+        Exec(QStringLiteral("DELETE FROM Sensors"));
+        program().scanSlot = QDateTime();
+        ScanCycle scans(&view);
+        port.setReply({{kReplyAfterMs, good}});
+        port.queueReply({{kReplyAfterMs, c.firstReply}});
+        if (c.refuseThirdRow) {
+            Exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON LogTbl WHEN NEW.SensorID = '%1' "
+                                "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END")
+                     .arg(third));
+        }
+        scans.start();
+        const QDateTime start = Now();
+        scans.Timer1_Timer(); // the first tick scans at once: a logging scan
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM LogTbl")), 0);
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM Sensors")), c.sensorsAfterFailure);
+        if (c.refuseThirdRow)
+            Exec(QStringLiteral("DROP TRIGGER refuse"));
+
+        // Until just before the next slot: the retry and the scans after it.
+        while (Now() < start.addSecs(9 * 60)) {
+            scans.Timer1_Timer();
+            vc.advanceMs(200);
+        }
+        for (const QString &id : {kTempSensor, kHumiditySensor, third})
+            EXPECT_EQ(history(id).size(), 1) << id.toStdString();
+        EXPECT_TRUE(scans.timer().isActive());
+        scans.stop();
+    }
+}
+
 // --- Database connection watch ----------------------------------------------------------------
 
 TEST_F(ScanCycleTest, DecodingFailureWithCompactionDue_CompactsAndCarriesOn)

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -146,4 +147,39 @@ TEST_F(Package, TheInstalledProgramMakesItsDataFolderAtItsFirstStart)
     EXPECT_EQ(clarow.exitCode(), 0);
     // The shared template stays as it was shipped.
     EXPECT_FALSE(QDir(installed(QStringLiteral("usr/share/clarow"))).exists(QStringLiteral("clarow.lock")));
+}
+
+TEST_F(Package, TheServiceRunsTheHeadlessMonitorInATightSandbox)
+{
+    const QString unit = installed(QStringLiteral("usr/lib/systemd/system/clarow.service"));
+    QFile file(unit);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+
+    // It still runs the monitor without windows as its own user on its state folder, with the
+    // adapter's serial ports and the network.
+    for (const char *line : {"ExecStart=/usr/bin/clarow --headless", "DynamicUser=yes", "StateDirectory=clarow",
+                             "SupplementaryGroups=dialout", "DevicePolicy=closed", "DeviceAllow=char-ttyUSB rw",
+                             "DeviceAllow=char-ttyACM rw", "DeviceAllow=char-ttyS rw",
+                             "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX", "UMask=0077"})
+        EXPECT_TRUE(lines.contains(QLatin1String(line))) << line;
+    for (const char *setting : {"PrivateNetwork=", "PrivateDevices=", "PrivateUsers=", "IPAddressDeny="}) {
+        EXPECT_TRUE(lines.filter(QRegularExpression(QLatin1Char('^') + QLatin1String(setting))).isEmpty())
+            << setting;
+    }
+
+    if (QStandardPaths::findExecutable(QStringLiteral("systemd-analyze")).isEmpty())
+        GTEST_SKIP() << "systemd-analyze is not installed (tools/install-deps installs package systemd)";
+    // Every setting is one this systemd knows; a misspelt one would be ignored with a warning.
+    const Outcome verify = run(QStringLiteral("systemd-analyze"), {QStringLiteral("verify"), unit});
+    EXPECT_FALSE(verify.out.contains(QStringLiteral("ignoring"), Qt::CaseInsensitive)) << verify.out.toStdString();
+    EXPECT_FALSE(verify.out.contains(QStringLiteral("Failed to parse"))) << verify.out.toStdString();
+
+    const Outcome score = run(QStringLiteral("systemd-analyze"),
+                              {QStringLiteral("security"), QStringLiteral("--offline=true"),
+                               QStringLiteral("--no-pager"), unit});
+    const QRegularExpressionMatch level =
+        QRegularExpression(QStringLiteral("Overall exposure level for clarow\\.service: (\\d+\\.\\d+)")).match(score.out);
+    ASSERT_TRUE(level.hasMatch()) << score.out.toStdString();
+    EXPECT_LT(level.captured(1).toDouble(), 4.0) << score.out.toStdString();
 }

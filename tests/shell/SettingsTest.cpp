@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace clarow;
 using clarow::test::ScriptedPrompter;
 using clarow::test::SettingsFilePath;
@@ -337,4 +339,43 @@ TEST(SaveOptions, StoreThatCannotBeWrittenIsReported)
     }
     EXPECT_THROW(SaveOptions(), ClarowError);
     QFile::remove(folder);
+}
+
+// The store holds the mail password: from the start of the program its file is readable by
+// its owner alone, and a folder the program makes for it is its owner's alone, whatever the
+// umask; a folder that was there already keeps its mode.
+TEST(SettingsStore, FileIsPrivateFromStartAndNewFolderOwnerOnly)
+{
+    TestHome home(false);
+    ScriptedPrompter prompter;
+    const mode_t oldMask = ::umask(022);
+    const QString file = SettingsFilePath();
+    const QString folder = QFileInfo(file).absolutePath();
+    const QString parent = QFileInfo(folder).absolutePath();
+    const auto openParent = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                            | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                            | QFileDevice::ExeOther;
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(parent, openParent));
+
+    // A file left readable by everyone (by hand, or by an older program) is private once the
+    // program has started, before any save, and keeps its text.
+    store({{"PortNumber", "4"}});
+    ASSERT_TRUE(QFile::setPermissions(file, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    LoadOptions();
+    EXPECT_EQ(program().settings.PortNumber, 4);
+    EXPECT_EQ(QFileInfo(file).permissions() & (ownerOnly | others), ownerOnly);
+    EXPECT_TRUE(hasLine(settingsFileText(), QStringLiteral("PortNumber=4")));
+
+    // No folder yet: the first save makes it for its owner alone.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    SaveOptions();
+    ::umask(oldMask);
+    EXPECT_EQ(QFileInfo(folder).permissions() & (others | QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                | QFileDevice::ExeOwner),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(QFileInfo(file).permissions() & (ownerOnly | others), ownerOnly);
+    EXPECT_EQ(QFileInfo(parent).permissions() & (openParent | others), openParent);
 }

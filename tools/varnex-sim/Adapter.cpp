@@ -124,6 +124,9 @@ std::optional<Fault> ParseFault(QStringList args, QString *error)
             ok = ok && seconds >= 0;
         }
         f.awayMs = int(seconds * 1000);
+    } else if (kind == QLatin1String("endless")) {
+        f.kind = Fault::Endless;
+        ok = args.isEmpty() || (args.size() == 1 && ParseInt(args[0], &f.gapMs) && f.gapMs >= 0);
     } else if (kind == QLatin1String("loader-silent")) {
         f.kind = Fault::LoaderSilent;
         ok = args.isEmpty();
@@ -547,7 +550,7 @@ QList<Chunk> Adapter::reply(QByteArray text, bool reading)
     const bool applies = f.kind == Fault::Silence || f.kind == Fault::Slow
                          || (reading && (f.kind == Fault::NoSensors || f.kind == Fault::Error
                                          || f.kind == Fault::Cut || f.kind == Fault::Noise
-                                         || f.kind == Fault::Unplug));
+                                         || f.kind == Fault::Unplug || f.kind == Fault::Endless));
     if (!applies)
         return {{text, 0}};
     QList<Chunk> out;
@@ -584,6 +587,12 @@ QList<Chunk> Adapter::reply(QByteArray text, bool reading)
         out = {{noisy, 0}};
         break;
     }
+    case Fault::Endless:
+        // The lines over and over, never "EOD".
+        if (text.endsWith(kEod))
+            text.chop(kEod.size());
+        out = {{text, 0, f.gapMs}};
+        break;
     case Fault::Unplug:
         text.truncate(f.cutAt);
         out = {{text, 0}};

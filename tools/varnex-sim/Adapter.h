@@ -35,10 +35,10 @@ struct Sensor
 // A misbehaviour of the adapter, for the next `times` replies it touches (-1: until changed).
 struct Fault
 {
-    enum Kind { None, Silence, NoSensors, Error, Slow, Cut, LoaderSilent, LoaderStop, Noise, Unplug };
+    enum Kind { None, Silence, NoSensors, Error, Slow, Cut, LoaderSilent, LoaderStop, Noise, Unplug, Endless };
     Kind kind = None;
     int chunk = 0;  // Slow: characters per chunk
-    int gapMs = 0;  // Slow: pause between chunks
+    int gapMs = 0;  // Slow: pause between chunks; Endless: between repeats of the lines
     int cutAt = -1; // Cut, Unplug: characters kept (-1: everything before "EOD")
     int noise = 0;  // Noise: characters of line noise before every line
     int awayMs = 0; // Unplug: how long the adapter stays unplugged
@@ -82,6 +82,9 @@ struct Chunk
 {
     QByteArray data;
     int delayMs = 0;
+    // Sent again this many milliseconds after it went out, and again, until the adapter
+    // receives its next character (-1: sent once).
+    int repeatMs = -1;
 };
 
 // The adapter's behaviour: takes the characters the computer sends, answers as the adapter

@@ -46,6 +46,8 @@ struct Pending
     QByteArray data;
     std::chrono::steady_clock::time_point due;
     int unplugMs = 0; // after the data: the adapter is pulled out for this long
+    int repeatMs = -1; // sent again this long after it went out, until the next command
+    QByteArray original; // what a repeated piece sends each time
 };
 
 } // namespace
@@ -152,6 +154,12 @@ int main(int argc, char **argv)
         // Send what is due; a full terminal buffer keeps the rest for later.
         while (!out.empty() && out.front().due <= Clock::now()) {
             Pending &p = out.front();
+            // A reply that never ends gives way to the next command at once.
+            if (p.repeatMs >= 0) {
+                pollfd in {master, POLLIN, 0};
+                if (poll(&in, 1, 0) > 0 && (in.revents & POLLIN))
+                    break;
+            }
             const ssize_t n = write(master, p.data.constData(), size_t(p.data.size()));
             if (n < 0)
                 break;
@@ -159,7 +167,14 @@ int main(int argc, char **argv)
             if (!p.data.isEmpty())
                 break;
             const int awayMs = p.unplugMs;
+            Pending sent = std::move(p);
             out.pop_front();
+            if (sent.repeatMs >= 0) {
+                sent.data = sent.original;
+                sent.due = Clock::now() + std::chrono::milliseconds(sent.repeatMs);
+                out.push_back(std::move(sent));
+                continue;
+            }
             if (awayMs > 0) {
                 // Whatever was still to be sent goes with the line.
                 out.clear();
@@ -189,12 +204,15 @@ int main(int argc, char **argv)
             char buffer[512];
             const ssize_t n = read(master, buffer, sizeof buffer);
             if (n > 0) {
+                // A reply that never ends stops with the next command, the line it was in
+                // the middle of included.
+                std::erase_if(out, [](const Pending &p) { return p.repeatMs >= 0; });
                 const QList<Chunk> chunks = adapter.receive(QByteArray(buffer, n), secondsNow());
                 // Replies follow each other in order, as from one serial line.
                 const Clock::time_point base = std::max(Clock::now(), lastDue);
                 for (const Chunk &c : chunks) {
                     const Clock::time_point due = base + std::chrono::milliseconds(c.delayMs);
-                    out.push_back({c.data, due});
+                    out.push_back({c.data, due, 0, c.repeatMs, c.data});
                     lastDue = std::max(lastDue, due);
                 }
                 if (const int awayMs = adapter.takeUnplug(); awayMs > 0) {
