@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace clarow {
@@ -108,7 +109,8 @@ struct HttpServer::Engine
         }
     }
 
-    HttpResponse respond(MHD_Connection *connection, const char *url, const char *method)
+    // Why the request is refused before anything of a body is read; nothing when it may go on.
+    std::optional<HttpResponse> refusal(MHD_Connection *connection, const char *method)
     {
         const MHD_ConnectionInfo *head = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
         if (head && head->header_size > static_cast<size_t>(limits.maxHeadBytes))
@@ -124,6 +126,11 @@ struct HttpServer::Engine
             || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
         if (body)
             return plain(MHD_HTTP_CONTENT_TOO_LARGE, "A request body is not accepted.");
+        return std::nullopt;
+    }
+
+    HttpResponse respond(const char *url)
+    {
         for (const auto &[path, handler] : routes) {
             if (path == url)
                 return handler();
@@ -145,18 +152,25 @@ struct HttpServer::Engine
         return ok;
     }
 
+    // Called once when a request's head is in, and again when its (empty) body is: a refusal
+    // goes out at once and closes the connection unread; an answer goes out at the second call,
+    // which lets the connection carry a further request.
     static MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *url, const char *method,
                                 const char *, const char *, size_t *uploadSize, void **requestContext)
     {
         auto *self = static_cast<Engine *>(cls);
-        // Answered at the first call, as soon as the head is in; anything after it is dropped.
-        if (*requestContext) {
+        if (!*requestContext) {
+            *requestContext = self;
+            self->requestArrived(connection);
+            if (const std::optional<HttpResponse> no = self->refusal(connection, method))
+                return queue(connection, *no);
+            return MHD_YES;
+        }
+        if (*uploadSize != 0) {
             *uploadSize = 0;
             return MHD_YES;
         }
-        *requestContext = self;
-        self->requestArrived(connection);
-        return queue(connection, self->respond(connection, url, method));
+        return queue(connection, self->respond(url));
     }
 
     static void onConnection(void *cls, MHD_Connection *connection, void **socketContext,
