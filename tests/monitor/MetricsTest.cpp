@@ -22,7 +22,7 @@ using namespace clarow::test;
 
 namespace {
 
-// A request from another thread, so that the exporter keeps serving on this one.
+// A request from another thread while this one runs its events, on which the page is rebuilt.
 HttpReply fetch(quint16 port, const QByteArray &path, const QByteArray &method = "GET")
 {
     auto reply = std::async(std::launch::async, [=] { return HttpRequest(port, path, method); });
