@@ -54,7 +54,7 @@ struct HttpServer::Engine
     [[nodiscard]] Clock::duration idle() const { return std::chrono::seconds(limits.idleSeconds); }
 
     // Ends a connection from our side: libmicrohttpd sees the socket end on its next turn,
-    // closes it and tells notify().
+    // closes it and tells closed().
     static void close(Connection &c)
     {
         if (c.closing)
