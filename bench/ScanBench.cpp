@@ -149,8 +149,8 @@ void BM_EvaluateOf200Sensors(benchmark::State &state)
 }
 BENCHMARK(BM_EvaluateOf200Sensors)->Unit(benchmark::kMillisecond);
 
-// One scrape of the metrics, as the program's thread serves it between two ticks of the scan
-// cycle: 200 sensors read from Sensors and written out as the exposition.
+// One build of the metrics page, as the program's thread makes it after each scan of the
+// cycle for the HTTP server to hand out: 200 sensors read from Sensors and written out.
 void BM_MetricsOf200Sensors(benchmark::State &state)
 {
     QTemporaryDir home;

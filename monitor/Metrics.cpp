@@ -4,15 +4,16 @@
 #include "shell/Database.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/Helpers.h"
+#include "shell/PortLoan.h"
 #include "shell/Program.h"
 #include "views/SensorKind.h"
 
 #include <QCoreApplication>
-#include <QHttpServer>
-#include <QHttpServerResponse>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlQuery>
-#include <QTcpServer>
 
 #include <cstdio>
 #include <exception>
@@ -63,7 +64,8 @@ std::optional<double> number(const QVariant &v)
 }
 
 // A label value with backslash, double quote and line feed escaped, so that a location
-// typed by the user can never break the exposition.
+// typed by the user can never break the exposition. These are the only escapes the text
+// format has; every other character, a carriage return included, stands as it is.
 QString escapeLabel(const QString &value)
 {
     QString out;
@@ -75,8 +77,6 @@ QString escapeLabel(const QString &value)
             out += QLatin1String("\\\"");
         else if (ch == QLatin1Char('\n'))
             out += QLatin1String("\\n");
-        else if (ch == QLatin1Char('\r'))
-            out += QLatin1String("\\r");
         else
             out += ch;
     }
@@ -230,24 +230,61 @@ std::optional<ListenAddress> ParseListenAddress(const QString &text, QString *er
         return std::nullopt;
     };
     const QString t = text.trimmed();
-    const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return fail(QStringLiteral("the host or the port is missing."));
-    QString host = t.left(colon);
-    bool ok = false;
-    const uint port = t.mid(colon + 1).toUInt(&ok);
-    if (!ok || port > 65535)
+    QString host;
+    QString port;
+    bool bracketed = false;
+    if (t.startsWith(QLatin1Char('['))) {
+        const qsizetype close = t.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return fail(QStringLiteral("the closing bracket of the IPv6 address is missing."));
+        if (close + 1 >= t.size() || t[close + 1] != QLatin1Char(':'))
+            return fail(QStringLiteral("the port is missing; write it after the bracket, as [::1]:9464."));
+        host = t.mid(1, close - 1);
+        port = t.mid(close + 2);
+        bracketed = true;
+    } else {
+        const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
+        if (colon < 0)
+            return fail(QStringLiteral("the port is missing."));
+        host = t.left(colon);
+        port = t.mid(colon + 1);
+        if (host.contains(QLatin1Char(':')))
+            return fail(QStringLiteral("write an IPv6 address in brackets, as [::1]:9464."));
+    }
+    if (host.isEmpty())
+        return fail(QStringLiteral("the host is missing."));
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    if (!digits.match(port).hasMatch() || port.toUInt() > 65535)
         return fail(QStringLiteral("the port is not a number from 0 to 65535."));
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    else if (host.contains(QLatin1Char(':')))
-        return fail(QStringLiteral("write an IPv6 address in brackets, as [::1]:9464."));
+
     ListenAddress a;
-    a.port = static_cast<quint16>(port);
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+    a.port = static_cast<quint16>(port.toUInt());
+    if (bracketed) {
+        // A zone ("%eth0") would need the interface looked up; a plain address says it all.
+        if (host.contains(QLatin1Char('%')) || !a.host.setAddress(host)
+            || a.host.protocol() != QAbstractSocket::IPv6Protocol)
+            return fail(QStringLiteral("the host in brackets is not an IPv6 address."));
+        return a;
+    }
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
         a.host = QHostAddress(QHostAddress::LocalHost);
-    else if (!a.host.setAddress(host))
-        return fail(QStringLiteral("the host is not an IP address."));
+        return a;
+    }
+    // Four decimal parts of 0 to 255, without leading zeros (which some tools read as octal).
+    static const QRegularExpression quad(
+        QStringLiteral("^(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})$"));
+    const QRegularExpressionMatch m = quad.match(host);
+    bool inRange = m.hasMatch();
+    for (int i = 1; inRange && i <= 4; ++i)
+        inRange = m.captured(i).toUInt() <= 255;
+    if (!inRange) {
+        static const QRegularExpression numeric(QStringLiteral("^[0-9a-fA-FxX.]+$"));
+        if (numeric.match(host).hasMatch())
+            return fail(QStringLiteral("write the IPv4 address with all four parts from 0 to 255, as 127.0.0.1."));
+        return fail(QStringLiteral("the host is not an IP address (only the name localhost is accepted; "
+                                   "names are not looked up)."));
+    }
+    a.host = QHostAddress(host);
     return a;
 }
 
@@ -264,9 +301,56 @@ QString MetricsAddressFor(const QStringList &arguments)
     return store.value(QStringLiteral("ClarowMon/MetricsAddress")).toString().trimmed();
 }
 
-MetricsExporter::MetricsExporter(QObject *parent) : QObject(parent) {}
+// The page the server hands out, replaced whole on the program's thread.
+struct MetricsExporter::Page
+{
+    QMutex mutex;
+    QByteArray text;
+};
 
-MetricsExporter::~MetricsExporter() = default;
+namespace {
+// How often the page is brought up to date when no scan ran: edits of locations, the
+// temperature unit.
+constexpr int kRefreshCheckMs = 250;
+constexpr int kRefreshAnywayMs = 2000;
+
+quint64 countedChanges()
+{
+    const MetricCounters &c = metricCounters();
+    return c.scans + c.mailsSent + c.mailsFailed;
+}
+} // namespace
+
+MetricsExporter::MetricsExporter(const HttpLimits &limits, QObject *parent)
+    : QObject(parent), m_limits(limits), m_page(std::make_shared<Page>())
+{
+    m_timer.setInterval(kRefreshCheckMs);
+    connect(&m_timer, &QTimer::timeout, this, &MetricsExporter::refreshWhenDue);
+}
+
+MetricsExporter::~MetricsExporter()
+{
+    // The server's thread ends before the page goes.
+    m_http.reset();
+}
+
+void MetricsExporter::refresh()
+{
+    m_countedChanges = countedChanges();
+    QByteArray text = CurrentMetrics();
+    m_built.start();
+    const QMutexLocker lock(&m_page->mutex);
+    m_page->text = std::move(text);
+}
+
+void MetricsExporter::refreshWhenDue()
+{
+    // A scan's waits let this timer run; the tables are read once the scan is over.
+    if (PortBusy())
+        return;
+    if (countedChanges() != m_countedChanges || !m_built.isValid() || m_built.elapsed() >= kRefreshAnywayMs)
+        refresh();
+}
 
 bool MetricsExporter::listen(const QString &address)
 {
@@ -274,24 +358,27 @@ bool MetricsExporter::listen(const QString &address)
     const std::optional<ListenAddress> a = ParseListenAddress(address, &m_error);
     if (!a)
         return false;
-    auto http = std::make_unique<QHttpServer>();
-    auto *tcp = new QTcpServer(http.get());
-    if (!tcp->listen(a->host, a->port)) {
-        m_error = QStringLiteral("Cannot listen on %1: %2").arg(address, tcp->errorString());
+    refresh();
+    auto http = std::make_unique<HttpServer>(m_limits);
+    http->route(QByteArrayLiteral("/metrics"), [page = m_page] {
+        HttpResponse r;
+        r.contentType = QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8");
+        const QMutexLocker lock(&page->mutex);
+        r.body = page->text;
+        return r;
+    });
+    if (!http->listen(a->host, a->port)) {
+        m_error = QStringLiteral("Cannot listen on %1: %2").arg(address, http->errorText());
         return false;
     }
-    http->route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [] {
-        return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"), CurrentMetrics());
-    });
-    http->bind(tcp);
     m_http = std::move(http);
-    m_tcp = tcp;
+    m_timer.start();
     return true;
 }
 
-bool MetricsExporter::listening() const { return m_tcp && m_tcp->isListening(); }
+bool MetricsExporter::listening() const { return m_http && m_http->listening(); }
 
-quint16 MetricsExporter::port() const { return m_tcp ? m_tcp->serverPort() : 0; }
+quint16 MetricsExporter::port() const { return m_http ? m_http->port() : 0; }
 
 std::unique_ptr<MetricsExporter> StartMetrics(const QStringList &arguments)
 {
@@ -305,11 +392,18 @@ std::unique_ptr<MetricsExporter> StartMetrics(const QStringList &arguments)
         WriteLog(text);
         return nullptr;
     }
-    const QHostAddress bound = ParseListenAddress(address)->host;
-    QString host = bound.toString();
-    if (bound.protocol() == QAbstractSocket::IPv6Protocol)
+    const ListenAddress bound = *ParseListenAddress(address);
+    QString host = bound.host.toString();
+    if (bound.host.protocol() == QAbstractSocket::IPv6Protocol)
         host = QLatin1Char('[') + host + QLatin1Char(']');
     std::fprintf(stderr, "clarow: metrics at http://%s:%u/metrics\n", qPrintable(host), exporter->port());
+    if (!bound.loopback()) {
+        const QString text = QStringLiteral("Metrics are served beyond the loopback interface on %1: every "
+                                            "machine that can reach this address can read them.")
+                                 .arg(address.trimmed());
+        std::fprintf(stderr, "clarow: %s\n", qPrintable(text));
+        WriteLog(text);
+    }
     std::fflush(stderr);
     return exporter;
 }

@@ -1,17 +1,18 @@
 #pragma once
 
+#include "monitor/HttpServer.h"
+
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
-
-class QHttpServer;
-class QTcpServer;
 
 namespace clarow {
 
@@ -55,12 +56,18 @@ struct SensorSample
 // The exposition of the program's state now.
 [[nodiscard]] QByteArray CurrentMetrics();
 
-// "HOST:PORT" ("[::1]:9464", "localhost:9464"; port 0 picks a free port). Nothing, with the
+// "HOST:PORT" with an explicit port (0 picks a free one). HOST is an IPv4 address written
+// with all four parts ("127.0.0.1", "0.0.0.0"), an IPv6 address in brackets ("[::1]") or
+// "localhost", which always means 127.0.0.1 and is never looked up. Shorthands that address
+// parsers read in surprising ways ("0", "127.1", "0x7f.1", "010.0.0.1") and other host names
+// are refused: the address the user wrote is exactly the one that listens. Nothing, with the
 // reason in error, when the text is not such an address.
 struct ListenAddress
 {
     QHostAddress host;
     quint16 port = 0;
+    // False when machines other than this one may connect.
+    [[nodiscard]] bool loopback() const { return host.isLoopback(); }
 };
 [[nodiscard]] std::optional<ListenAddress> ParseListenAddress(const QString &text, QString *error = nullptr);
 
@@ -68,14 +75,16 @@ struct ListenAddress
 // program's arguments, else the setting MetricsAddress, else "" (nothing is served).
 [[nodiscard]] QString MetricsAddressFor(const QStringList &arguments);
 
-// Serves GET /metrics over HTTP on one address, from the program's event loop. Each request
-// reads the Sensors table once and answers at once; it never waits on the adapter or the
-// mail server, so it holds up neither the scans nor the windows.
+// Serves GET /metrics over HTTP on one address, within the server's limits. The page is
+// built on the program's thread, which owns the database, whenever no scan is running: right
+// after each scan and every few seconds besides (an edited location, another temperature
+// unit). Requests are answered from the last page built, on the server's own thread, so a
+// scrape never waits for a scan and a scan never waits for a scrape.
 class MetricsExporter : public QObject
 {
     Q_OBJECT
 public:
-    explicit MetricsExporter(QObject *parent = nullptr);
+    explicit MetricsExporter(const HttpLimits &limits = {}, QObject *parent = nullptr);
     ~MetricsExporter() override;
 
     // Starts listening on the address; false with errorText() when it cannot.
@@ -84,14 +93,26 @@ public:
     [[nodiscard]] quint16 port() const;
     [[nodiscard]] QString errorText() const { return m_error; }
 
+    // Builds the page from the program's state now.
+    void refresh();
+
+    struct Page;
+
 private:
-    std::unique_ptr<QHttpServer> m_http;
-    QTcpServer *m_tcp = nullptr; // owned by m_http once bound
+    void refreshWhenDue();
+
+    HttpLimits m_limits;
+    std::shared_ptr<Page> m_page;
+    std::unique_ptr<HttpServer> m_http;
+    QTimer m_timer;
+    QElapsedTimer m_built;
+    quint64 m_countedChanges = 0;
     QString m_error;
 };
 
 // Starts the exporter where MetricsAddressFor(arguments) says, and tells on standard error
-// and in the diagnostic log where it serves or why it cannot. Null when nothing is served;
+// where it serves, and on standard error and in the diagnostic log why it cannot or that it
+// serves beyond the loopback interface. Null when nothing is served;
 // the program runs on either way.
 [[nodiscard]] std::unique_ptr<MetricsExporter> StartMetrics(const QStringList &arguments);
 

@@ -81,7 +81,7 @@ TEST_F(Package, HoldsEveryFileInItsPlaceAndNamesItsLibraries)
 
     // The runtime libraries come from shlibdeps; the plug-ins Qt loads itself are named.
     const QString depends = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), s_deb, QStringLiteral("Depends")}).out;
-    for (const char *lib : {"libqt6core6", "libqt6widgets6", "libqt6serialport6", "libcurl4", "libqt6sql6-sqlite"})
+    for (const char *lib : {"libqt6core6", "libqt6widgets6", "libqt6serialport6", "libcurl4", "libqt6sql6-sqlite", "libmicrohttpd12"})
         EXPECT_TRUE(depends.contains(QLatin1String(lib))) << lib << " not in " << depends.toStdString();
 
     for (const char *entry : {"clarow.desktop", "retyper.desktop"}) {

@@ -11,6 +11,13 @@
 #include <QThread>
 #include <QUrl>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace clarow::test {
 
 quint16 FreeTcpPort()
@@ -53,6 +60,89 @@ HttpReply HttpRequest(quint16 port, const QByteArray &path, const QByteArray &me
     reply.status = statusLine.value(1).toInt();
     reply.body = head < 0 ? QByteArray() : data.mid(head + 4);
     return reply;
+}
+
+TcpConnection::TcpConnection(quint16 port)
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+TcpConnection::~TcpConnection()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+qint64 TcpConnection::send(const QByteArray &data, int ms)
+{
+    qint64 sent = 0;
+    const QDeadlineTimer deadline(ms);
+    while (m_fd >= 0 && sent < data.size() && !deadline.hasExpired()) {
+        pollfd p{m_fd, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(qMin<qint64>(deadline.remainingTime(), 100))) <= 0)
+            continue;
+        const ssize_t n = ::send(m_fd, data.constData() + sent, static_cast<size_t>(data.size() - sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            break;
+        sent += n;
+    }
+    return sent;
+}
+
+bool TcpConnection::closedByPeer(int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (m_fd >= 0 && !m_closed) {
+        pollfd p{m_fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(qMin<qint64>(deadline.remainingTime(), 100)));
+        if (ready > 0) {
+            char buffer[4096];
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                m_received.append(buffer, n);
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                m_closed = true;
+        } else if (deadline.hasExpired()) {
+            break;
+        }
+    }
+    return m_fd < 0 || m_closed;
+}
+
+QByteArray TcpConnection::readAll(int ms)
+{
+    (void)closedByPeer(ms);
+    return m_received;
+}
+
+int HttpStatus(const QByteArray &reply)
+{
+    if (!reply.startsWith("HTTP/"))
+        return 0;
+    return reply.left(reply.indexOf("\r\n")).split(' ').value(1).toInt();
+}
+
+qint64 ResidentKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
 }
 
 QMap<QString, QString> ExpositionSamples(const QByteArray &text)

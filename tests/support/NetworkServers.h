@@ -26,6 +26,37 @@ struct HttpReply
 };
 [[nodiscard]] HttpReply HttpRequest(quint16 port, const QByteArray &path, const QByteArray &method = "GET");
 
+// One TCP connection to 127.0.0.1:port on a plain socket, for tests that hold many
+// connections at once or send what no well-behaved client sends. Every wait is bounded.
+class TcpConnection
+{
+public:
+    explicit TcpConnection(quint16 port);
+    ~TcpConnection();
+    TcpConnection(const TcpConnection &) = delete;
+    TcpConnection &operator=(const TcpConnection &) = delete;
+
+    [[nodiscard]] bool connected() const { return m_fd >= 0; }
+    // Sends data until it is all gone, the peer closes or takes no more for ms; the bytes sent.
+    qint64 send(const QByteArray &data, int ms = 5000);
+    // Everything the peer sends until it closes the connection or ms pass.
+    [[nodiscard]] QByteArray readAll(int ms = 5000);
+    // True when the peer has closed or reset the connection, waiting at most ms for it; what
+    // the peer sends meanwhile is read and kept for readAll().
+    [[nodiscard]] bool closedByPeer(int ms = 0);
+
+private:
+    int m_fd = -1;
+    bool m_closed = false;
+    QByteArray m_received;
+};
+
+// The status code of an HTTP reply's text; 0 when there is none.
+[[nodiscard]] int HttpStatus(const QByteArray &reply);
+
+// The resident memory of this process in KiB (VmRSS of /proc/self/status).
+[[nodiscard]] qint64 ResidentKiB();
+
 // "name{labels}" -> value, for every sample line of a Prometheus text exposition.
 [[nodiscard]] QMap<QString, QString> ExpositionSamples(const QByteArray &text);
 

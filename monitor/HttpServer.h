@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace clarow {
+
+// What a route answers: status, content type, body and any further header lines.
+struct HttpResponse
+{
+    int status = 200;
+    QByteArray contentType = "text/plain; charset=utf-8";
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers;
+};
+
+// What one peer may cost the program. Whatever a client sends or withholds, the server holds
+// at most maxConnections sockets with at most memoryPerConnection bytes each, and none of them
+// longer than idleSeconds without a complete request.
+struct HttpLimits
+{
+    int maxConnections = 64;       // a further one closes the oldest
+    int maxHeadBytes = 8 * 1024;   // request line and header lines; larger: 431
+    int memoryPerConnection = 16 * 1024; // the head is read into this; beyond it: refused unread
+    int idleSeconds = 10;          // idle, or still sending its head after this: closed
+};
+
+// A small HTTP/1.1 server for read-only pages: routes by exact path, answers GET and HEAD, and
+// refuses every request with a body. It runs on a thread of its own, so no request ever waits
+// for the scan cycle; a route's handler runs on that thread and must only read state that is
+// safe to read from there (a snapshot the program's thread keeps up to date).
+class HttpServer
+{
+public:
+    using Handler = std::function<HttpResponse()>;
+
+    explicit HttpServer(const HttpLimits &limits = {});
+    ~HttpServer();
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
+
+    // Routes are set before listen().
+    void route(const QByteArray &path, Handler handler);
+
+    // Binds host:port (port 0 picks a free one) and starts serving; false with errorText()
+    // when the address cannot be bound.
+    bool listen(const QHostAddress &host, quint16 port);
+    void stop();
+    [[nodiscard]] bool listening() const;
+    [[nodiscard]] quint16 port() const;
+    [[nodiscard]] QString errorText() const { return m_error; }
+
+    struct Engine;
+
+private:
+    HttpLimits m_limits;
+    QList<QPair<QByteArray, Handler>> m_routes;
+    std::unique_ptr<Engine> m_engine;
+    QString m_error;
+};
+
+} // namespace clarow
