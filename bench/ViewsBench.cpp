@@ -149,6 +149,7 @@ void BM_LoadGraph8192(benchmark::State &state)
     d.TempLo = 2;
     d.TempHi = 8;
     d.RecCount = 8192;
+    d.SensorId = QStringLiteral("2800000000000000");
     for (int i = 0; i < d.RecCount; ++i)
         d.Points.push_back({ToSerial(kStart.addSecs(600LL * i)), 4.0f + (i % 40) / 10.0f, 0});
     program().selectedSensor = QStringLiteral("2800000000000000");

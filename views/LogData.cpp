@@ -3,10 +3,12 @@
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
 #include "shell/Database.h"
+#include "shell/DiagnosticLog.h"
 #include "shell/Errors.h"
 #include "shell/Helpers.h"
 #include "shell/Prompter.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 
 namespace clarow {
@@ -45,9 +47,16 @@ void ReadSensorRow(const QSqlDatabase &db, LogData &data, const QString &sensorI
     data.Location = q.value(1).toString();
 }
 
-// A query bound of a time: its serial day number as the 12-character text the history query
-// compares with, read back as a number.
-double Bound(const QDateTime &t) { return DateNumberText(t).toDouble(); }
+// The serial day number of a date and a time of day, from the fields alone: no QDateTime is
+// made, so a time inside a daylight-saving gap still has its number. The same sum the
+// monitor stores, so a stored time and a bound of the same second compare equal.
+double SerialOf(const QDate &date, qint64 msOfDay)
+{
+    static const QDate epoch(1899, 12, 30);
+    const double days = static_cast<double>(epoch.daysTo(date));
+    const double frac = static_cast<double>(msOfDay) / 86400000.0;
+    return days < 0 ? days - frac : days + frac;
+}
 
 QString WaterOf(const QVariant &v)
 {
@@ -63,22 +72,23 @@ QString WaterOf(const QVariant &v)
 // lCh2, lWtr. One read transaction on a connection of its own, so the limits and the
 // readings come from the same moment even while a scan appends to the history.
 template <class OnRow>
-void ReadHistory(LogData &data, const QString &sensorId, bool hasCh2, const QDateTime &from,
-                 const QDateTime &to, int limit, OnRow &&onRow)
+void ReadHistory(LogData &data, const QString &sensorId, bool hasCh2, const SerialRange &range,
+                 int limit, OnRow &&onRow)
 {
     ScopedConnection c(kViewConnection);
     Exec(c.db(), QStringLiteral("BEGIN"));
     ReadSensorRow(c.db(), data, sensorId, hasCh2);
+    data.SensorId = sensorId;
     QSqlQuery q(c.db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT lTime, lTemp, lCh2, lWtr FROM LogTbl WHERE SensorID = ? "
-                             "AND lTime >= ? AND lTime <= ? ORDER BY lTime")
+                             "AND lTime >= ? AND lTime < ? ORDER BY lTime")
               + (limit > 0 ? QStringLiteral(" LIMIT %1").arg(limit) : QString()));
     q.addBindValue(sensorId);
-    q.addBindValue(Bound(from));
-    q.addBindValue(Bound(to));
+    q.addBindValue(range.from);
+    q.addBindValue(range.before);
     if (!q.exec())
-        throw ClarowError(kErrDatabase, QStringLiteral("The history could not be read."));
+        throw ClarowError(kErrDatabase, q.lastError().text());
     while (q.next())
         onRow(q);
     q.finish();
@@ -118,6 +128,13 @@ QString Ch2Name(const QString &type)
     return {};
 }
 
+SerialRange WholeSecondsRange(const QDateTime &from, const QDateTime &to)
+{
+    const qint64 fromMs = from.time().msecsSinceStartOfDay() / 1000 * 1000LL;
+    const qint64 toNextSecond = (to.time().msecsSinceStartOfDay() / 1000 + 1) * 1000LL;
+    return {SerialOf(from.date(), fromMs), SerialOf(to.date(), toNextSecond)};
+}
+
 LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &from,
                        const QDateTime &to)
 {
@@ -126,7 +143,8 @@ LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &
     try {
         std::vector<LogPoint> points;
         std::vector<QString> water;
-        ReadHistory(data, sensorId, r.kind.hasCh2, from, to, kMaxLogRows + 1, [&](const QSqlQuery &q) {
+        ReadHistory(data, sensorId, r.kind.hasCh2, WholeSecondsRange(from, to), kMaxLogRows + 1,
+                    [&](const QSqlQuery &q) {
             LogPoint p;
             p.Time = number(q, 0);
             p.Temp = static_cast<float>(number(q, 1));
@@ -156,10 +174,18 @@ LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &
         r.first = FromSerial(data.Points.front().Time);
         r.last = FromSerial(data.Points.back().Time);
         r.outcome = LoadOutcome::Loaded;
-    } catch (const ClarowError &) {
+    } catch (const ClarowError &e) {
         r.outcome = LoadOutcome::Failed;
+        r.errorNumber = e.number();
+        r.error = e.description();
     }
     return r;
+}
+
+void ReportLoadFailure(const QString &sensorId, const LoadResult &result)
+{
+    WriteLog(QStringLiteral("Error loading the data log of ") + sensorId + QStringLiteral(": ") + result.error);
+    ShowError(result.errorNumber, result.error);
 }
 
 bool ConfirmGridFill(int recCount)
@@ -173,28 +199,39 @@ bool ConfirmGridFill(int recCount)
         == Answer::Ok;
 }
 
-bool LoadRecentData(LogData &data, const QString &sensorId, int hours)
+LoadResult LoadRecentData(LogData &data, const QString &sensorId, int hours)
 {
-    const SensorKind kind = KindOf(sensorId);
+    LoadResult r;
+    r.kind = KindOf(sensorId);
+    // The start is counted back from now in serial days: a start inside a daylight-saving
+    // gap has no local date-time of its own, but it has its day number.
     const QDateTime now = Now();
-    const QDateTime from = FromSerial(ToSerial(now) - hours / 24.0);
+    SerialRange range = WholeSecondsRange(now, now);
+    range.from = ToSerial(now) - hours / 24.0;
     try {
         std::vector<LogPoint> points;
-        ReadHistory(data, sensorId, kind.hasCh2, from, now, 0, [&](const QSqlQuery &q) {
+        ReadHistory(data, sensorId, r.kind.hasCh2, range, 0, [&](const QSqlQuery &q) {
             LogPoint p;
             p.Time = number(q, 0);
             p.Temp = static_cast<float>(number(q, 1));
-            if (kind.hasCh2 && q.value(2).toDouble() > 0)
+            if (r.kind.hasCh2 && q.value(2).toDouble() > 0)
                 p.Ch2 = static_cast<float>(q.value(2).toDouble());
             points.push_back(p);
         });
         data.RecCount = static_cast<qint32>(points.size());
         data.Points = std::move(points);
         data.WaterText.clear();
-        return true;
-    } catch (const ClarowError &) {
-        return false;
+        r.outcome = data.RecCount == 0 ? LoadOutcome::Empty : LoadOutcome::Loaded;
+        if (data.RecCount > 0) {
+            r.first = FromSerial(data.Points.front().Time);
+            r.last = FromSerial(data.Points.back().Time);
+        }
+    } catch (const ClarowError &e) {
+        r.outcome = LoadOutcome::Failed;
+        r.errorNumber = e.number();
+        r.error = e.description();
     }
+    return r;
 }
 
 } // namespace clarow

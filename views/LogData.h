@@ -19,9 +19,11 @@ struct LogPoint
 };
 
 // The loaded history of one sensor, shared by the log window, its export and the graph. It
-// belongs to the selected sensor as it stood at the last load.
+// belongs to the selected sensor as it stood at the last load; the windows that show it keep
+// a copy of their own, so that a later load of another sensor does not change what they show.
 struct LogData
 {
+    QString SensorId; // the sensor the readings were loaded for
     float TempLo = 0;
     float TempHi = 0;
     float Ch2Lo = 0;
@@ -68,20 +70,38 @@ struct LoadResult
     SensorKind kind;
     QDateTime first; // times of the first and last reading
     QDateTime last;
+    int errorNumber = 0; // why a load failed
+    QString error;
 };
 
-// Loads into data the readings of sensorId with from <= time <= to, both bounds as serial day
-// numbers written as query text; at most maxRows of them (the oldest), with the "Limit
-// exceeded" message when there are more. Uses a read-only connection of its own to the program's database file.
+// A range of stored times as serial day numbers: from <= time < before.
+struct SerialRange
+{
+    double from = 0;
+    double before = 0;
+};
+// The range from the start of from's second to the end of to's second, both read off their
+// local date and time fields, so that a time the clock skips (a daylight-saving gap) still
+// gives its place in the day and the last second of a day (23:59:59) is inside.
+[[nodiscard]] SerialRange WholeSecondsRange(const QDateTime &from, const QDateTime &to);
+
+// Loads into data the readings of sensorId with from <= time <= to (whole seconds, see
+// WholeSecondsRange); at most kMaxLogRows of them (the oldest), with the "Limit exceeded"
+// message when there are more. Uses a connection of its own to the program's database file.
 LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &from,
                        const QDateTime &to);
+
+// A load that failed: the reason goes to the diagnostic log and to the shared error message,
+// so that the readings still shown are never taken for the answer.
+void ReportLoadFailure(const QString &sensorId, const LoadResult &result);
 
 // Asks "Confirm load" when more than kConfirmRows readings would fill the grid; true when the
 // grid is to be filled.
 [[nodiscard]] bool ConfirmGridFill(int recCount);
 
-// The graph command's load: every reading of the last hours of sensorId, without the row
-// limit; a second channel taken only when it is above 0. False when the load failed.
-bool LoadRecentData(LogData &data, const QString &sensorId, int hours);
+// The graph command's load: every reading of the last hours of sensorId up to now, counted
+// in serial days from now, without the row limit; a second channel taken only when it is
+// above 0. Outcome Failed (with the reason) when the load failed.
+LoadResult LoadRecentData(LogData &data, const QString &sensorId, int hours);
 
 } // namespace clarow

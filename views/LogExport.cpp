@@ -2,9 +2,12 @@
 
 #include "link/Clock.h"
 #include "shell/DateFormat.h"
+#include "shell/DiagnosticLog.h"
 #include "shell/Helpers.h"
+#include "shell/Prompter.h"
 
-#include <QFile>
+#include <QDir>
+#include <QSaveFile>
 #include <QStringEncoder>
 
 #include <cmath>
@@ -18,6 +21,16 @@ QString Quoted(const QString &text)
     QString t = text;
     t.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + t + QLatin1Char('"');
+}
+
+// A number as it stands, or quoted when its regional text holds the separator (a decimal
+// comma in a comma-separated file), so that it stays one field.
+QString NumberField(const QString &text, QChar sep)
+{
+    if (text.contains(sep) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\r'))
+        || text.contains(QLatin1Char('\n')))
+        return Quoted(text);
+    return text;
 }
 
 // v with a fixed number of decimals, halves rounded away from zero.
@@ -91,8 +104,8 @@ QString ExportText(const LogData &data, const ExportHeader &h, QChar sep, const 
     out += Quoted(h.locationName) + sep + Quoted(dateFmt.format(QDateTime(h.today, QTime(0, 0)))) + eol;
     out += Quoted(QStringLiteral("Sensor ID")) + sep + Quoted(h.sensorId) + eol;
     out += Quoted(QStringLiteral("Sensor location")) + sep + Quoted(data.Location) + eol;
-    out += Quoted(QStringLiteral("Low limit ") + degrees) + sep + PlainNumber(data.TempLo, locale) + eol;
-    out += Quoted(QStringLiteral("High limit ") + degrees) + sep + PlainNumber(data.TempHi, locale) + eol;
+    out += Quoted(QStringLiteral("Low limit ") + degrees) + sep + NumberField(PlainNumber(data.TempLo, locale), sep) + eol;
+    out += Quoted(QStringLiteral("High limit ") + degrees) + sep + NumberField(PlainNumber(data.TempHi, locale), sep) + eol;
     out += Quoted(QStringLiteral("Date, time")) + sep + Quoted(QStringLiteral("Temperature ") + degrees);
     if (h.kind.hasCh2)
         out += sep + Quoted(Ch2Heading(h.kind.type));
@@ -104,28 +117,51 @@ QString ExportText(const LogData &data, const ExportHeader &h, QChar sep, const 
     const qsizetype count = std::min<qsizetype>(data.RecCount, static_cast<qsizetype>(data.Points.size()));
     for (qsizetype i = 0; i < count; ++i) {
         const LogPoint &p = data.Points[static_cast<size_t>(i)];
-        out += Quoted(dateFmt.format(p.Time) + QLatin1Char(' ') + timeFmt.format(p.Time)) + sep + Fixed(p.Temp, 2, point);
+        out += Quoted(dateFmt.format(p.Time) + QLatin1Char(' ') + timeFmt.format(p.Time)) + sep + NumberField(Fixed(p.Temp, 2, point), sep);
         if (h.kind.hasCh2)
-            out += sep + Fixed(p.Ch2, ch2Decimals, point);
+            out += sep + NumberField(Fixed(p.Ch2, ch2Decimals, point), sep);
         if (h.kind.hasWater) {
+            // A reading without a loaded water status is written empty, never as a status.
             const bool known = static_cast<size_t>(i) < data.WaterText.size();
-            out += sep + Quoted(known ? data.WaterText[static_cast<size_t>(i)] : QStringLiteral("Fault"));
+            out += sep + Quoted(known ? data.WaterText[static_cast<size_t>(i)] : QString());
         }
         out += eol;
     }
     return out;
 }
 
-bool WriteExport(const QString &path, const LogData &data, const ExportHeader &header, QChar separator)
+void ReportExportFailure(const QString &path, const QString &reason)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    WriteLog(QStringLiteral("Error exporting the data log to ") + path + QStringLiteral(": ") + reason);
+    MsgBox(QStringLiteral("The data log could not be written to\r") + QDir::toNativeSeparators(path)
+               + QStringLiteral("\r") + reason,
+           QStringLiteral("Export failed"), Buttons::Ok, Icon::Exclamation);
+}
+
+bool WriteExport(const QString &path, const LogData &data, const ExportHeader &header, QChar separator,
+                 QString *reason)
+{
+    // Written beside the old file and put in its place only when complete: a failed write
+    // (full disk, no permission) leaves the old file as it was.
+    QSaveFile f(path);
+    auto fail = [&f, reason] {
+        if (reason)
+            *reason = f.errorString();
+        f.cancelWriting();
         return false;
+    };
+    if (!f.open(QIODevice::WriteOnly))
+        return fail();
     QStringEncoder encode(QStringConverter::System);
     const QByteArray bytes = encode(ExportText(data, header, separator));
-    const bool ok = f.write(bytes) == bytes.size();
-    f.close();
-    return ok && f.error() == QFileDevice::NoError;
+    if (f.write(bytes) != bytes.size())
+        return fail();
+    if (!f.commit()) {
+        if (reason)
+            *reason = f.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace clarow

@@ -34,14 +34,19 @@ struct ExportHeader
 // The whole export file: six header lines and one line per reading in ascending time, each
 // ended by CR LF. Texts are quoted, an embedded double quote written twice, so that a name
 // holding the separator or a quote still reads back as one field; numbers are written with
-// the locale's decimal separator.
+// the locale's decimal separator, and quoted when that is the separator itself.
 [[nodiscard]] QString ExportText(const LogData &data, const ExportHeader &header, QChar separator,
                                  const QLocale &locale = QLocale());
 
-// Writes the export to path in the system's text encoding, replacing any file there. False
-// when the file could not be written.
+// Writes the export to path in the system's text encoding, replacing any file there only
+// once the whole text is written. False, with the system's reason in reason, when the file
+// could not be written; a file that was there then keeps its old content.
 bool WriteExport(const QString &path, const LogData &data, const ExportHeader &header,
-                 QChar separator);
+                 QChar separator, QString *reason = nullptr);
+
+// A failed export: "The data log could not be written to" the file, with the reason, as a
+// message (title "Export failed") and in the diagnostic log.
+void ReportExportFailure(const QString &path, const QString &reason);
 
 // "22.05" with the locale's decimal separator: the shortest text that reads back as v.
 [[nodiscard]] QString PlainNumber(float v, const QLocale &locale = QLocale());

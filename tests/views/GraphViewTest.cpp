@@ -68,6 +68,7 @@ protected:
         d.Ch2Lo = 30;
         d.Ch2Hi = 70;
         d.RecCount = count;
+        d.SensorId = id;
         for (int i = 0; i < count; ++i)
             d.Points.push_back({ToSerial(QDateTime(QDate(2026, 12, 6), QTime(8, i))), 4.0f + i, 50.0f});
         program().selectedSensor = id;

@@ -3,7 +3,9 @@
 #include "TestHome.h"
 
 #include "link/Clock.h"
+#include "link/VirtualClock.h"
 #include "shell/DateFormat.h"
+#include "shell/DiagnosticLog.h"
 #include "shell/Program.h"
 #include "shell/Settings.h"
 #include "views/LogExport.h"
@@ -11,7 +13,13 @@
 #include "views/ui/LogFrm.h"
 #include "views/ui/ViewWindows.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QCheckBox>
 #include <QDateTimeEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStandardPaths>
 #include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,8 +27,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QtCharts/QAbstractSeries>
+#include <QtCharts/QChart>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <sys/resource.h>
 
 using namespace clarow;
 using namespace clarow::test;
@@ -83,6 +98,48 @@ protected:
     LogFrm w;
 };
 
+// The rows of a comma-separated file as Python's csv module reads them.
+QList<QStringList> CsvRows(const QString &path)
+{
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import csv, json, sys\n"
+                                 "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                 "    print(json.dumps(list(csv.reader(f))))\n"),
+                  path});
+    python.waitForFinished(30000);
+    QList<QStringList> rows;
+    for (const QJsonValue &row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        rows << row.toVariant().toStringList();
+    return rows;
+}
+
+// The accessible toggle action of a check box or option button, as a screen reader uses it.
+void AccessibleToggle(QWidget *button)
+{
+    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(button);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(a->actionInterface(), nullptr);
+    a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+// The process's local time zone for the life of the object (the test main runs in UTC).
+class ScopedTimeZone
+{
+public:
+    explicit ScopedTimeZone(const char *tz)
+    {
+        qputenv("TZ", tz);
+        tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+};
+
 } // namespace
 
 TEST_F(LogView, RowLimitAndConfirmationFollowTheNumberOfReadings)
@@ -121,7 +178,7 @@ TEST_F(LogView, RowLimitAndConfirmationFollowTheNumberOfReadings)
                              "load.\rDo you wish to view the data?"));
 }
 
-TEST_F(LogView, CancelKeepsTheOldGridWhileTheExportWritesTheNewReadings)
+TEST_F(LogView, CancelKeepsTheWindowAndItsExportAsTheyWere)
 {
     sensor(kTemp, 10);
     sensor(QStringLiteral("2800000000005001"), 5001);
@@ -135,9 +192,10 @@ TEST_F(LogView, CancelKeepsTheOldGridWhileTheExportWritesTheNewReadings)
     EXPECT_EQ(boxes.titles(), QStringList{QStringLiteral("Confirm load")});
     EXPECT_EQ(w.grid()->model()->rowCount(), 10);
     EXPECT_EQ(logData().RecCount, 5001);
+    // The export writes what the window shows.
     const QStringList lines = exportAs(ExportFilters().at(0), QStringLiteral("new.csv"));
-    EXPECT_EQ(lines.size(), 6 + 5001);
-    EXPECT_EQ(lines.at(1), QStringLiteral("\"Sensor ID\",\"2800000000005001\""));
+    EXPECT_EQ(lines.size(), 6 + 10);
+    EXPECT_EQ(lines.at(1), QStringLiteral("\"Sensor ID\",\"") + kTemp + QLatin1Char('"'));
 }
 
 TEST_F(LogView, EmptyRangeAndEndOfDayBound)
@@ -153,10 +211,9 @@ TEST_F(LogView, EmptyRangeAndEndOfDayBound)
     auto *end = w.findChild<QDateTimeEdit *>(QStringLiteral("EndDt"));
     EXPECT_EQ(start->dateTime(), QDateTime(QDate(2025, 5, 2), QTime(0, 0)));
     EXPECT_EQ(end->dateTime(), QDateTime(QDate(2025, 5, 2), QTime(23, 59, 59)));
-    // The end bound is written to a whole number of seconds' worth of digits: the last second
-    // of the day lies above it.
+    // The end picker's last second is inside the range.
     w.RefreshBtn_Click();
-    EXPECT_EQ(logData().RecCount, 1);
+    EXPECT_EQ(logData().RecCount, 2);
 
     start->setDateTime(QDateTime(QDate(2025, 6, 1), QTime(0, 0)));
     end->setDateTime(QDateTime(QDate(2025, 6, 2), QTime(0, 0)));
@@ -164,7 +221,7 @@ TEST_F(LogView, EmptyRangeAndEndOfDayBound)
     EXPECT_EQ(boxes.titles(), (QStringList{QStringLiteral("No data"), QStringLiteral("No data loaded")}));
     EXPECT_EQ(boxes.boxes.at(0).text, QStringLiteral("No records to display."));
     EXPECT_EQ(logData().RecCount, 0);
-    EXPECT_EQ(w.grid()->model()->rowCount(), 1);
+    EXPECT_EQ(w.grid()->model()->rowCount(), 2);
     EXPECT_EQ(start->date(), QDate(2025, 6, 1));
 }
 
@@ -303,4 +360,198 @@ TEST_F(LogView, DemoFolderStartsWithAWeekOfHistoryPastTheLimits)
     EXPECT_TRUE(w.grid()->isColumnHidden(2));
     EXPECT_EQ(w.grid()->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Water"));
     EXPECT_TRUE(w.grid()->model()->match(w.grid()->model()->index(0, 3), Qt::DisplayRole, QStringLiteral("Wet")).size() == 1);
+}
+
+TEST_F(LogView, ExportAndGraphKeepTheSensorTheyWereLoadedFor)
+{
+    // Log opened on a water sensor A; then B is picked in the status grid and drawn by the
+    // main window's graph command, which refills the shared data set.
+    VirtualClock clock(kStart.addSecs(3600 * 3));
+    ScopedClock useClock(clock);
+    program().settings.DispHours = 48;
+    const QString a = QStringLiteral("26E55A0300000065 1D");
+    const QString b = QStringLiteral("2800000000000B0B");
+    SensorRow rowA;
+    rowA.location = QStringLiteral("Plant room floor");
+    sensor(a, 5, rowA);
+    sensor(b, 7);
+    select(a);
+    w.show();
+    w.Form_Load();
+    OpenGraphView(nullptr);
+    FullGraph *graph = FindGraphWindow(nullptr);
+    ASSERT_NE(graph, nullptr);
+    const QString footerA = QStringLiteral("Sensor: ") + a + QStringLiteral("\r\nLocation: Plant room floor");
+    EXPECT_EQ(graph->footerText(), footerA);
+
+    select(b);
+    const QStringList before = exportAs(ExportFilters().at(0), QStringLiteral("a1.csv"));
+    ASSERT_EQ(before.size(), 6 + 5);
+    EXPECT_EQ(before.at(1), QStringLiteral("\"Sensor ID\",\"") + a + QLatin1Char('"'));
+    EXPECT_EQ(before.at(2), QStringLiteral("\"Sensor location\",\"Plant room floor\""));
+    EXPECT_EQ(before.at(6), QStringLiteral("\"01/Mar/2025 00:00:00\",20.00,\"Dry\""));
+
+    // A redraw by a check box (the screen reader's toggle) still draws A.
+    AccessibleToggle(graph->findChild<QCheckBox *>(QStringLiteral("ChkAlarm")));
+    EXPECT_TRUE(viewFlags().HideTempLimits);
+    EXPECT_FALSE(graph->chart()->series().at(1)->isVisible());
+    EXPECT_EQ(graph->footerText(), footerA);
+
+    OpenGraphView(nullptr);
+    EXPECT_EQ(logData().SensorId, b);
+    EXPECT_EQ(graph->footerText(), QStringLiteral("Sensor: ") + b + QStringLiteral("\r\nLocation: Cold store"));
+    EXPECT_EQ(exportAs(ExportFilters().at(0), QStringLiteral("a2.csv")), before);
+    EXPECT_EQ(w.shown().SensorId, a);
+
+    // The order buttons follow the toggle action too; the next load shows it.
+    select(a);
+    AccessibleToggle(w.findChild<QRadioButton *>(QStringLiteral("OptDesc")));
+    EXPECT_TRUE(viewFlags().DescOrder);
+    w.findChild<QPushButton *>(QStringLiteral("RefreshBtn"))->click();
+    EXPECT_EQ(cell(0, 0), QStringLiteral("01/Mar/2025, 00:40:00"));
+    EXPECT_TRUE(boxes.boxes.isEmpty());
+    FrameOf(graph)->close();
+}
+
+TEST_F(LogView, FailedLoadsAndExportsAreShownLoggedAndKeepTheOldFile)
+{
+    sensor(kTemp, 1000);
+    select(kTemp);
+    w.show();
+    w.Form_Load();
+    ASSERT_EQ(w.grid()->model()->rowCount(), 1000);
+
+    // A reload that cannot read the database says so; the grid keeps what it showed.
+    ASSERT_TRUE(QFile::rename(home.databasePath(), home.file(QStringLiteral("moved.mdb"))));
+    w.findChild<QRadioButton *>(QStringLiteral("OptDesc"))->click();
+    w.findChild<QPushButton *>(QStringLiteral("RefreshBtn"))->click();
+    ASSERT_EQ(boxes.titles(), QStringList{QStringLiteral("Error")});
+    EXPECT_TRUE(boxes.boxes.at(0).text.startsWith(QStringLiteral("Error 53.\r"))) << boxes.boxes.at(0).text.toStdString();
+    EXPECT_EQ(cell(0, 0), QStringLiteral("01/Mar/2025, 00:00:00"));
+    const QString log = home.readFile(LogFileName(Now()));
+    EXPECT_TRUE(log.contains(QStringLiteral("Error loading the data log of ") + kTemp)) << log.toStdString();
+    ASSERT_TRUE(QFile::rename(home.file(QStringLiteral("moved.mdb")), home.databasePath()));
+
+    // A folder nobody may write to.
+    boxes.boxes.clear();
+    w.ExportBtn_Click();
+    w.exportDialog()->selectFile(QStringLiteral("/proc/clarow-export.csv"));
+    static_cast<QDialog *>(w.exportDialog())->accept();
+    ASSERT_EQ(boxes.titles(), QStringList{QStringLiteral("Export failed")});
+    EXPECT_TRUE(boxes.boxes.at(0).text.startsWith(QStringLiteral("The data log could not be written to\r/proc/clarow-export.csv\r")));
+    EXPECT_EQ(boxes.boxes.at(0).icon, Icon::Exclamation);
+
+    // A full disk (the file size limit) in the middle of an overwrite: the old file stays.
+    const QString old = QStringLiteral("the previous export\r\n");
+    {
+        QFile f(home.file(QStringLiteral("full.csv")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old.toUtf8());
+    }
+    boxes.boxes.clear();
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 8192;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    w.ExportBtn_Click();
+    w.exportDialog()->setOption(QFileDialog::DontConfirmOverwrite); // the user said Yes
+    w.exportDialog()->selectFile(home.file(QStringLiteral("full.csv")));
+    static_cast<QDialog *>(w.exportDialog())->accept();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_EQ(boxes.titles(), QStringList{QStringLiteral("Export failed")});
+    EXPECT_TRUE(boxes.boxes.at(0).text.contains(home.file(QStringLiteral("full.csv"))));
+    EXPECT_EQ(home.readFile(QStringLiteral("full.csv")), old);
+    EXPECT_TRUE(home.readFile(LogFileName(Now())).contains(QStringLiteral("Error exporting the data log to ")));
+}
+
+TEST_F(LogView, DecimalCommaTimeZonesAndTheSaveFolder)
+{
+    // The save dialog opens in the documents folder, then in the folder last used.
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    ASSERT_TRUE(QDir().mkpath(documents));
+    SensorRow row;
+    row.tempLo = 2.5;
+    sensor(kHumidity, 3, row);
+    select(kHumidity);
+    w.show();
+    w.Form_Load();
+    w.ExportBtn_Click();
+    EXPECT_EQ(w.exportDialog()->directory().absolutePath(), documents);
+    w.exportDialog()->reject();
+
+    // A decimal comma: numbers keep it and stay one field each.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    exportAs(ExportFilters().at(0), QStringLiteral("komma.csv"));
+    const QList<QStringList> rows = CsvRows(home.file(QStringLiteral("komma.csv")));
+    ASSERT_EQ(rows.size(), 9);
+    EXPECT_EQ(rows.at(3), (QStringList{QStringLiteral("Low limit (\u00B0C)"), QStringLiteral("2,5")}));
+    ASSERT_EQ(rows.at(7).size(), 3);
+    EXPECT_EQ(rows.at(7).mid(1), (QStringList{QStringLiteral("20,10"), QStringLiteral("41")}));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+
+    w.ExportBtn_Click();
+    EXPECT_EQ(w.exportDialog()->directory().absolutePath(), QDir(home.path()).absolutePath());
+    w.exportDialog()->reject();
+    qputenv("HOME", oldHome);
+
+    // Berlin, the morning the clocks go forward: an hour back from 03:30 lies in the skipped
+    // hour. Only that hour is drawn, not the whole history.
+    {
+        ScopedTimeZone berlin("Europe/Berlin");
+        VirtualClock clock(QDateTime(QDate(2025, 3, 30), QTime(3, 30)));
+        ScopedClock useClock(clock);
+        program().settings.DispHours = 1;
+        const QString id = QStringLiteral("2800000000000DE1");
+        AddSensor(home.databasePath(), {id});
+        AddReadings(home.databasePath(), id, QDateTime(QDate(2025, 3, 29), QTime(12, 0)), 10, 600, Ramp);
+        AddReadings(home.databasePath(), id, QDateTime(QDate(2025, 3, 30), QTime(3, 0)), 4, 600, Ramp);
+        select(id);
+        OpenGraphView(nullptr);
+        EXPECT_EQ(logData().RecCount, 4);
+        if (FullGraph *g = FindGraphWindow(nullptr))
+            FrameOf(g)->close();
+    }
+    // Santiago, the day whose midnight the clocks skip: the start picker shows that day.
+    {
+        ScopedTimeZone santiago("America/Santiago");
+        const QString id = QStringLiteral("2800000000000C11");
+        AddSensor(home.databasePath(), {id});
+        AddReadings(home.databasePath(), id, QDateTime(QDate(2025, 9, 7), QTime(1, 30)), 6, 600, Ramp);
+        select(id);
+        LogFrm chile;
+        chile.Form_Load();
+        auto *start = chile.findChild<QDateTimeEdit *>(QStringLiteral("StartDt"));
+        EXPECT_EQ(start->dateTime(), QDateTime(QDate(2025, 9, 7), QTime(1, 0)));
+        chile.RefreshBtn_Click();
+        EXPECT_EQ(logData().RecCount, 6);
+    }
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.titles().join(QLatin1Char(',')).toStdString();
+}
+
+TEST_F(LogView, MaximizedLogWindowTakesTheWorkspace)
+{
+    QMdiArea area;
+    area.resize(1600, 1000);
+    area.show();
+    sensor(kTemp, 3);
+    select(kTemp);
+    OpenLogView(&area);
+    LogFrm *log = FindLogWindow(&area);
+    ASSERT_NE(log, nullptr);
+    QWidget *frame = FrameOf(log);
+    const int normalWidth = frame->width();
+    const int gridWidth = log->grid()->width();
+    frame->showMaximized();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame->width(), area.viewport()->width());
+    EXPECT_GT(log->grid()->width(), gridWidth + 400);
+    frame->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame->width(), normalWidth);
+    EXPECT_EQ(log->grid()->width(), gridWidth);
 }

@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QMdiSubWindow>
+#include <QSignalBlocker>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -91,12 +92,14 @@ FullGraph::FullGraph(QWidget *parent) : QWidget(parent)
     ChkCh2limits = box("ChkCh2limits", QStringLiteral("Humidity limits"));
     boxes->addStretch(1);
     top->addLayout(boxes);
+    // Any change of a box by the user counts: a click, the keyboard, or the toggle action of
+    // assistive technology. The drawing sets the boxes with their signals blocked.
     ViewFlags &f = viewFlags();
-    connect(ChkPlot, &QCheckBox::clicked, this, [this, &f] { checkBoxClicked(&f.HideTempPlot, ChkPlot); });
-    connect(ChkAlarm, &QCheckBox::clicked, this, [this, &f] { checkBoxClicked(&f.HideTempLimits, ChkAlarm); });
-    connect(ChkCh2plot, &QCheckBox::clicked, this, [this, &f] { checkBoxClicked(&f.HideCh2Plot, ChkCh2plot); });
-    connect(ChkCh2limits, &QCheckBox::clicked, this,
-            [this, &f] { checkBoxClicked(&f.HideCh2Limits, ChkCh2limits); });
+    connect(ChkPlot, &QCheckBox::toggled, this, [this, &f] { checkBoxToggled(&f.HideTempPlot, ChkPlot); });
+    connect(ChkAlarm, &QCheckBox::toggled, this, [this, &f] { checkBoxToggled(&f.HideTempLimits, ChkAlarm); });
+    connect(ChkCh2plot, &QCheckBox::toggled, this, [this, &f] { checkBoxToggled(&f.HideCh2Plot, ChkCh2plot); });
+    connect(ChkCh2limits, &QCheckBox::toggled, this,
+            [this, &f] { checkBoxToggled(&f.HideCh2Limits, ChkCh2limits); });
 
     m_chart = new QChart;
     m_chart->legend()->setVisible(true);
@@ -148,11 +151,11 @@ void FullGraph::Form_Load()
     });
 }
 
-void FullGraph::checkBoxClicked(bool *hideFlag, QCheckBox *box)
+void FullGraph::checkBoxToggled(bool *hideFlag, QCheckBox *box)
 {
     *hideFlag = !box->isChecked();
     if (m_graphReady)
-        LoadGraph();
+        draw();
 }
 
 void FullGraph::unload() { FrameOf(this)->close(); }
@@ -167,8 +170,18 @@ void FullGraph::LoadGraph()
     }
     if (!m_graphReady)
         return;
+    m_data = data;
+    draw();
+}
+
+void FullGraph::draw()
+{
+    if (m_data.RecCount < 3 || !m_graphReady)
+        return;
     m_graphReady = false;
-    const GraphPlan g = PlanGraph(data, program().selectedSensor, viewFlags(), program().settings, MonthFirst());
+    const GraphPlan g = PlanGraph(m_data, m_data.SensorId, viewFlags(), program().settings, MonthFirst());
+    const QSignalBlocker plotBlock(ChkPlot), alarmBlock(ChkAlarm), ch2PlotBlock(ChkCh2plot),
+        ch2LimitsBlock(ChkCh2limits);
     if (!g.channel.present)
         ChkPlot->setChecked(true);
     if (g.neitherSelected) {

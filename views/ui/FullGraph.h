@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/LogData.h"
+
 #include <QWidget>
 
 class QAction;
@@ -28,7 +30,8 @@ public:
 
     // First set-up: caption, the remembered position and size (at least 7000 by 5000 twips).
     void Form_Load();
-    // Draws the shared data set.
+    // Draws the shared data set; the window keeps its own copy of it, so a later redraw (a
+    // check box) draws the same sensor's readings whatever has been loaded since.
     void LoadGraph();
     // One tick of the re-layout timer.
     void Timer1_Timer();
@@ -49,7 +52,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void checkBoxClicked(bool *hideFlag, QCheckBox *box);
+    void checkBoxToggled(bool *hideFlag, QCheckBox *box);
+    void draw();
     void layOut();
     void unload();
 
@@ -65,6 +69,7 @@ private:
     QValueAxis *m_axisY2 = nullptr;
     QGraphicsSimpleTextItem *m_footer = nullptr;
     QTimer *Timer1 = nullptr;
+    LogData m_data; // what the graph draws
 
     bool m_graphReady = false;
     bool m_setUp = false;

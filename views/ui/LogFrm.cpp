@@ -11,6 +11,9 @@
 
 #include <QApplication>
 #include <QDateTimeEdit>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -23,6 +26,7 @@
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace clarow {
@@ -58,6 +62,24 @@ void setBackground(QLineEdit *box, QRgb rgb)
 QString DocumentsFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+// The folder of the last export of this run; empty until the first one.
+QString &LastExportFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+// Where the save dialog opens: the folder of the last export, else the documents folder, else
+// the home folder (a desktop without a documents folder).
+QString ExportFolder()
+{
+    for (const QString &folder : {LastExportFolder(), DocumentsFolder()}) {
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    }
+    return QDir::homePath();
 }
 
 } // namespace
@@ -142,9 +164,10 @@ LogFrm::LogFrm(QWidget *parent) : QWidget(parent)
     button("CloseBtn", QStringLiteral("Close"), &LogFrm::CloseBtn_Click);
     top->addLayout(buttons);
 
-    // The order takes effect at the next load.
-    connect(OptAsc, &QRadioButton::clicked, this, [this] { viewFlags().DescOrder = !OptAsc->isChecked(); });
-    connect(OptDesc, &QRadioButton::clicked, this, [this] { viewFlags().DescOrder = OptDesc->isChecked(); });
+    // The order takes effect at the next load. Any change of the buttons counts: a click, the
+    // keyboard, or the toggle action of assistive technology.
+    connect(OptAsc, &QRadioButton::toggled, this, [this] { viewFlags().DescOrder = !OptAsc->isChecked(); });
+    connect(OptDesc, &QRadioButton::toggled, this, [this] { viewFlags().DescOrder = OptDesc->isChecked(); });
 
     MSFlexGrid1 = named(new QTableView, "MSFlexGrid1");
     MSFlexGrid1->setAccessibleName(QStringLiteral("Readings"));
@@ -181,41 +204,99 @@ void LogFrm::Form_Load()
     QWidget *f = frame();
     const int width = std::max(TwipsToPixelsX(kWidthTwips), f->minimumSizeHint().width());
     const int height = std::max(TwipsToPixelsY(kHeightTwips), f->minimumSizeHint().height());
-    // The window only grows in height.
+    // The window only grows in height; the grid takes whatever height it gains (the layout
+    // gives it the stretch). Its width stays while it is in its normal state, and a maximized
+    // window takes the whole workspace, the grid its width (see eventFilter).
+    m_normalWidth = width;
     f->setMinimumHeight(height);
-    // The grid takes whatever height the window gains (the layout gives it the stretch).
-    f->setFixedWidth(width);
+    f->setMinimumWidth(width);
+    f->setMaximumWidth(width);
     f->resize(width, height);
+    f->installEventFilter(this);
 }
 
-void LogFrm::LoadLog(const QDateTime &from, const QDateTime &to)
+bool LogFrm::eventFilter(QObject *watched, QEvent *event)
+{
+    QWidget *f = frame();
+    if (watched == f && event->type() == QEvent::WindowStateChange) {
+        // Seen before the frame acts on its new state: a maximized window may take any width;
+        // back in its normal state it has its one width again once it has restored its place.
+        if (f->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+            f->setMaximumWidth(QWIDGETSIZE_MAX);
+        } else {
+            QTimer::singleShot(0, this, [this] {
+                QWidget *frame = this->frame();
+                if (!(frame->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+                    frame->setMaximumWidth(m_normalWidth);
+                fitGridToFrame();
+            });
+        }
+    }
+    if (watched == f && (event->type() == QEvent::Resize || event->type() == QEvent::WindowStateChange))
+        fitGridToFrame();
+    return QWidget::eventFilter(watched, event);
+}
+
+void LogFrm::fitGridToFrame()
+{
+    if (m_gridWidth == 0)
+        return;
+    const bool maximized = frame()->isMaximized() || frame()->isFullScreen();
+    QHeaderView *header = MSFlexGrid1->horizontalHeader();
+    if (maximized) {
+        // The columns share the room in the proportions of their normal widths.
+        MSFlexGrid1->setMinimumWidth(m_gridWidth);
+        MSFlexGrid1->setMaximumWidth(QWIDGETSIZE_MAX);
+        header->setSectionResizeMode(QHeaderView::Stretch);
+        m_gridRow->setStretch(m_gridRow->indexOf(MSFlexGrid1), 1);
+        m_gridRow->setStretch(m_gridRow->count() - 1, 0);
+    } else {
+        header->setSectionResizeMode(QHeaderView::Fixed);
+        m_gridRow->setStretch(m_gridRow->indexOf(MSFlexGrid1), 0);
+        m_gridRow->setStretch(m_gridRow->count() - 1, 1);
+        MSFlexGrid1->setFixedWidth(m_gridWidth);
+        const LogGridLayout layout = GridLayoutFor(m_kind);
+        for (int c = 0; c < static_cast<int>(layout.columnTwips.size()); ++c)
+            MSFlexGrid1->setColumnWidth(c, TwipsToPixelsX(layout.columnTwips[static_cast<size_t>(c)]));
+    }
+}
+
+LoadOutcome LogFrm::LoadLog(const QDateTime &from, const QDateTime &to)
 {
     BusyPointer busy;
     const QString sensor = program().selectedSensor;
     const LoadResult r = LoadLogData(logData(), sensor, from, to);
-    m_kind = r.kind;
-    if (r.outcome == LoadOutcome::Failed)
-        return;
+    if (r.outcome == LoadOutcome::Failed) {
+        busy.release();
+        ReportLoadFailure(sensor, r);
+        return r.outcome;
+    }
     if (r.outcome == LoadOutcome::Empty) {
         busy.release();
         MsgBox(QStringLiteral("No records to display."), QStringLiteral("No data"));
-        return;
+        return r.outcome;
     }
-    // The pickers show the span actually found.
-    StartDt->setDateTime(QDateTime(r.first.date(), QTime(0, 0)));
+    busy.release();
+    // A load the user declines to show leaves the whole window as it was, so that the
+    // fields, the grid and the export always belong to one sensor and one range.
+    if (!ConfirmGridFill(logData().RecCount))
+        return r.outcome;
+    BusyPointer filling;
+    m_shown = logData();
+    m_kind = r.kind;
+    // The pickers show the span actually found, from the first moment of its first day (on a
+    // day whose midnight the clock skips, the first hour after it) to its last second.
+    StartDt->setDateTime(r.first.date().startOfDay());
     EndDt->setDateTime(QDateTime(r.last.date(), QTime(23, 59, 59)));
     fillFields();
-    busy.release();
-    if (!ConfirmGridFill(logData().RecCount))
-        return;
-    BusyPointer filling;
     fillGrid();
+    return r.outcome;
 }
 
 void LogFrm::fillFields()
 {
-    const LogData &d = logData();
-    sIDbx->setText(program().selectedSensor);
+    const LogData &d = m_shown;
+    sIDbx->setText(d.SensorId);
     sLocBx->setText(d.Location);
     Llow->setText(PlainNumber(d.TempLo));
     Lhigh->setText(PlainNumber(d.TempHi));
@@ -237,7 +318,7 @@ void LogFrm::fillGrid()
 {
     const Settings &s = program().settings;
     MSFlexGrid1->show();
-    m_model->fill(logData(), m_kind, viewFlags().DescOrder, s.CorF, s.DateFormat, s.TimeFormat);
+    m_model->fill(m_shown, m_kind, viewFlags().DescOrder, s.CorF, s.DateFormat, s.TimeFormat);
     const LogGridLayout layout = GridLayoutFor(m_kind);
     int width = 0;
     for (int c = 0; c < static_cast<int>(layout.columnTwips.size()); ++c) {
@@ -247,7 +328,9 @@ void LogFrm::fillGrid()
         width += px;
     }
     // Room for the vertical scroll bar and the frame.
-    MSFlexGrid1->setFixedWidth(width + 19 + 2 * MSFlexGrid1->frameWidth());
+    m_gridWidth = width + 19 + 2 * MSFlexGrid1->frameWidth();
+    MSFlexGrid1->setFixedWidth(m_gridWidth);
+    fitGridToFrame();
     if (QLayoutItem *edge = m_gridRow->itemAt(0); edge && edge->spacerItem()) {
         const int margin = this->layout()->contentsMargins().left();
         edge->spacerItem()->changeSize(std::max(0, TwipsToPixelsX(layout.leftTwips) - margin), 0);
@@ -259,7 +342,8 @@ void LogFrm::RefreshBtn_Click() { LoadLog(StartDt->dateTime(), EndDt->dateTime()
 
 void LogFrm::GraphBtn_Click()
 {
-    LoadLog(StartDt->dateTime(), EndDt->dateTime());
+    if (LoadLog(StartDt->dateTime(), EndDt->dateTime()) == LoadOutcome::Failed)
+        return;
     const int count = logData().RecCount;
     if (count == 0) {
         MsgBox(QStringLiteral("Please select the data range and load data to display the graph"),
@@ -290,10 +374,8 @@ void LogFrm::ExportBtn_Click()
         Cdlg1->setDefaultSuffix(ExportSeparator(filter) == QLatin1Char(',') ? QStringLiteral("csv")
                                                                             : QStringLiteral("txt"));
     });
-    const QString folder = DocumentsFolder();
-    if (!folder.isEmpty())
-        Cdlg1->setDirectory(folder);
-    Cdlg1->selectFile(ProposedExportName(program().selectedSensor, Now().date(), s.DateFormat));
+    Cdlg1->setDirectory(ExportFolder());
+    Cdlg1->selectFile(ProposedExportName(m_shown.SensorId, Now().date(), s.DateFormat));
     connect(Cdlg1, &QFileDialog::fileSelected, this,
             [this](const QString &path) { writeExport(path, Cdlg1->selectedNameFilter()); });
     Cdlg1->open();
@@ -304,14 +386,19 @@ void LogFrm::writeExport(const QString &path, const QString &filter)
     const Settings &s = program().settings;
     ExportHeader h;
     h.locationName = s.LocationName;
-    h.sensorId = program().selectedSensor;
+    h.sensorId = m_shown.SensorId;
     h.scale = s.CorF;
     h.dateFormat = s.DateFormat;
     h.timeFormat = s.TimeFormat;
     h.today = Now().date();
     h.kind = m_kind;
-    if (WriteExport(path, logData(), h, ExportSeparator(filter)))
-        QApplication::beep();
+    LastExportFolder() = QFileInfo(path).absolutePath();
+    QString reason;
+    if (!WriteExport(path, m_shown, h, ExportSeparator(filter), &reason)) {
+        ReportExportFailure(path, reason);
+        return;
+    }
+    QApplication::beep();
 }
 
 } // namespace clarow

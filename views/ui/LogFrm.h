@@ -29,8 +29,8 @@ public:
     // Sets the order buttons, loads everything up to now and gives the window its size.
     void Form_Load();
     // Loads the selected sensor's readings with from <= time <= to into the shared data set
-    // and shows them.
-    void LoadLog(const QDateTime &from, const QDateTime &to);
+    // and shows them; a failure is shown and logged.
+    LoadOutcome LoadLog(const QDateTime &from, const QDateTime &to);
     // Offers the save dialog (Cdlg1); the file is written when the user accepts it.
     void ExportBtn_Click();
     void RefreshBtn_Click();
@@ -39,15 +39,27 @@ public:
 
     [[nodiscard]] QTableView *grid() const { return MSFlexGrid1; }
     [[nodiscard]] QFileDialog *exportDialog() const { return Cdlg1; }
+    // The readings the window shows, and what its export writes.
+    [[nodiscard]] const LogData &shown() const { return m_shown; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void fillFields();
     void fillGrid();
+    void fitGridToFrame();
     void writeExport(const QString &path, const QString &filter);
     [[nodiscard]] QWidget *frame();
 
-    SensorKind m_kind; // of the sensor at the last load
+    // What the grid and the fields show: the readings of the last load that was shown, with
+    // the sensor they were loaded for. The shared data set may since hold another sensor's
+    // readings (a load that was not shown, the graph command).
+    LogData m_shown;
+    SensorKind m_kind; // of m_shown's sensor
     LogGridModel *m_model = nullptr;
+    int m_normalWidth = 0; // the window's width in its normal state, in pixels
+    int m_gridWidth = 0;   // the grid's width in the normal state
 
     QLineEdit *sIDbx = nullptr;
     QLineEdit *sLocBx = nullptr;

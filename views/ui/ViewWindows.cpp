@@ -121,10 +121,15 @@ void OpenGraphView(QMdiArea *area)
 {
     if (!SensorSelected(QStringLiteral("graph")))
         return;
+    const QString sensor = program().selectedSensor;
+    LoadResult r;
     {
         BusyPointer busy;
-        if (!LoadRecentData(logData(), program().selectedSensor, program().settings.DispHours))
-            return;
+        r = LoadRecentData(logData(), sensor, program().settings.DispHours);
+    }
+    if (r.outcome == LoadOutcome::Failed) {
+        ReportLoadFailure(sensor, r);
+        return;
     }
     // Too few readings: the window does not open (an open one closes) and says so.
     FullGraph *open = FindGraphWindow(area);
