@@ -13,6 +13,7 @@
 #include <QSessionManager>
 #include <QTimer>
 
+#include <csignal>
 #include <memory>
 
 using namespace clarow;
@@ -92,6 +93,9 @@ int runWithWindows(QApplication &app)
 
 int main(int argc, char *argv[])
 {
+    // A file-size limit reached while writing (an export, the diagnostic log, the database)
+    // must fail that write with an error the program reports, not end the program.
+    ::signal(SIGXFSZ, SIG_IGN);
     const bool noWindows = RunsWithoutWindows(argc, argv, {kHeadlessOption});
     std::unique_ptr<QCoreApplication> app;
     if (noWindows)
