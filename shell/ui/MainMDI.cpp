@@ -165,11 +165,12 @@ void MainMDI::placeInWorkspace(QWidget *frame)
 {
     if (!frame)
         return;
-    // The room the workspace has without scroll bars: those of a window still out of view
-    // go once it is inside.
-    grow(frame->size() - m_mdi->maximumViewportSize());
-    const QRect placed = PlacedInside(frame->geometry(), m_mdi->maximumViewportSize(),
-        frame->minimumSize().expandedTo(frame->minimumSizeHint()));
+    // A window just shown grows to what its layout needs once that has settled: it is
+    // measured at that size. The room is what the workspace has without scroll bars: those
+    // of a window still out of view go once it is inside.
+    const QSize minimum = frame->minimumSize().expandedTo(frame->minimumSizeHint());
+    grow(frame->size().expandedTo(minimum) - m_mdi->maximumViewportSize());
+    const QRect placed = PlacedInside(frame->geometry(), m_mdi->maximumViewportSize(), minimum);
     if (placed != frame->geometry())
         frame->setGeometry(placed);
 }
