@@ -225,7 +225,9 @@ TEST_F(Upgrade, PortHasOneOwner_PortTestAndTransferNeverMeet)
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (!proceedPressed && options->portTestRunning() && PortLent()) {
             proceedPressed = true;
-            upd->findChild<QPushButton *>(QStringLiteral("Proceed"))->click();
+            QTimer::singleShot(0, upd, [upd] {
+                upd->findChild<QPushButton *>(QStringLiteral("Proceed"))->click();
+            });
         }
         transferInsideTest = transferInsideTest || (program().upgrading && optionsFrame
                                                        && options->portTestRunning());
