@@ -7,21 +7,13 @@ namespace clarow {
 QRect GrownFrame(const QRect &frame, const QSize &shortBy, const QRect &available)
 {
     QSize size = frame.size() + shortBy.expandedTo(QSize(0, 0));
-    // Growing never makes the window smaller than it is.
-    if (available.isValid())
-        size = size.boundedTo(available.size()).expandedTo(frame.size());
-    QRect grown(frame.topLeft(), size);
-    if (!available.isValid())
-        return grown;
-    if (grown.right() > available.right())
-        grown.moveRight(available.right());
-    if (grown.bottom() > available.bottom())
-        grown.moveBottom(available.bottom());
-    if (grown.left() < available.left())
-        grown.moveLeft(available.left());
-    if (grown.top() < available.top())
-        grown.moveTop(available.top());
-    return grown;
+    // The window stays where it is (its stored place does not change), so it may grow as far
+    // as the area's right and bottom edges; it never becomes smaller than it is.
+    if (available.isValid()) {
+        const QSize room(available.right() - frame.left() + 1, available.bottom() - frame.top() + 1);
+        size = size.boundedTo(room).expandedTo(frame.size());
+    }
+    return QRect(frame.topLeft(), size);
 }
 
 QRect PlacedInside(const QRect &window, const QSize &room, const QSize &minimum)

@@ -148,7 +148,6 @@ void MainMDI::grow(const QSize &shortBy)
     if (grown == frame)
         return;
     m_chosenSize = grown.size() - decoration;
-    move(grown.topLeft());
     resize(m_chosenSize);
 }
 
