@@ -63,9 +63,10 @@ bool TypeTool::scan()
         return false;
     BusyScope busy(m_busy);
     m_stopping = false;
+    const int number = m_portNumber;
     try {
         closePort();
-        m_port.setPortNumber(m_portNumber);
+        m_port.setPortNumber(number);
         if (!m_port.open())
             throw PortFailure("open");
         m_port.discard();
@@ -75,9 +76,12 @@ bool TypeTool::scan()
             const QString reply = collect(kIdentifySeconds, [](const QString &r) {
                 return r.left(6) == QLatin1String("Varnex");
             });
-            m_adapterFound = reply.left(6) == QLatin1String("Varnex");
+            // A reply that came in while another port was chosen is the old port's: it
+            // says nothing about the new one.
+            if (!m_stopping && number == m_portNumber)
+                m_adapterFound = reply.left(6) == QLatin1String("Varnex");
         }
-        if (m_stopping)
+        if (m_stopping || number != m_portNumber)
             return true;
         if (!m_adapterFound) {
             setStatus(QStringLiteral("Varnex not found."));
@@ -86,7 +90,9 @@ bool TypeTool::scan()
         setStatus(QStringLiteral("Varnex found."));
         inventory(QString());
     } catch (const std::exception &) {
-        const QString denied = PortAccessProblem(m_portNumber);
+        if (m_stopping || number != m_portNumber)
+            return true;
+        const QString denied = PortAccessProblem(number);
         setStatus(denied.isEmpty() ? QStringLiteral("Could not open selected port.") : denied);
     }
     return true;

@@ -21,6 +21,7 @@ struct Program
     bool closing = false;     // the program is closing down: long waits give up early
     bool portBusy = false;    // a scan's exchange uses the serial port
     int portLoans = 0;        // windows that borrowed the serial port: no scan starts
+    int longPortLoans = 0;    // of those, the long ones (the search of all ports)
     QDateTime scanSlot;       // start of the current logging slot; invalid until the first tick
     QDateTime nextScan;       // the next reading at or after this time goes to the history
     QString mailFailure;          // the alarm mail failure last logged; empty while mail works

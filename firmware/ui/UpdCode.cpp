@@ -79,8 +79,8 @@ void UpdCode::Proceed_Click()
 {
     m_proceed->setEnabled(false);
     m_cancel->setEnabled(false);
-    // Started from the Options dialog, the transfer may be asked for in the middle of a scan:
-    // it begins once the scan has let go of the port.
+    // Started from the Options dialog, the transfer may be asked for in the middle of a scan
+    // or of a port test: it begins once that has let go of the port, never inside it.
     WhenPortFree(this, [this] { transfer(); });
 }
 

@@ -561,9 +561,10 @@ void Options::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    // Never close the port under a scan's exchange.
+    // Never close the port under another exchange: a scan, or a firmware transfer started
+    // from this window's port test, which goes on after the window has closed.
     SerialPort *port = program().port;
-    if (port && port->isOpen() && !PortBusy())
+    if (port && port->isOpen() && !PortInUse())
         port->close();
     program().optionsOpen = false;
     event->accept();
@@ -580,14 +581,35 @@ void Options::TestPbtn_Click()
         TestPbtn->setEnabled(true);
         return;
     }
+    // A firmware transfer or the start-up's search of the ports has the port for a long
+    // while: the test is not run into it, and says so.
+    if (PortHeldLong()) {
+        portBusy();
+        return;
+    }
     program().settings.PortNumber = static_cast<qint16>(*number);
     m_portTestRunning = true;
     // A scan under way keeps the port until it is over; the test then borrows it.
     QPointer<Options> self(this);
-    WhenPortFree(this, [self] {
-        if (self)
-            self->runPortTest();
-    });
+    WhenPortFree(
+        this,
+        [self] {
+            if (self)
+                self->runPortTest();
+        },
+        [self] {
+            if (self)
+                self->portBusy();
+        });
+}
+
+void Options::portBusy()
+{
+    m_portTestRunning = false;
+    VarnexFoundBx->setText(QLatin1String(kAdapterBusyText));
+    TestPbtn->setEnabled(true);
+    if (m_closeAfterPortTest)
+        QTimer::singleShot(0, this, &Options::closeWindow);
 }
 
 void Options::runPortTest()

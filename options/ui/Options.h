@@ -69,6 +69,8 @@ private:
     [[nodiscard]] std::vector<std::pair<QCheckBox *, bool OptionsForm::*>> checkBoxes() const;
     void showForm(const OptionsForm &f);
     void runPortTest();
+    // The port test may not have the port now: says so and is ready for another try.
+    void portBusy();
     void closeWindow();
     void rebuildGrid();
     void enableMailSwitches(bool on);

@@ -36,29 +36,32 @@ QComboBox *captioned(QComboBox *box, QLabel *caption)
 } // namespace
 
 SensorType::SensorType(QWidget *parent)
-    : QWidget(parent), m_MSCommStype(MakeSerialPort()), m_tool(*m_MSCommStype)
+    : QMainWindow(parent), m_MSCommStype(MakeSerialPort()), m_tool(*m_MSCommStype)
 {
     setObjectName(QStringLiteral("SensorType"));
     setWindowTitle(QStringLiteral("Multi sensor configuration"));
     setAttribute(Qt::WA_DeleteOnClose, false);
+    auto *content = new QWidget(this);
+    content->setObjectName(QStringLiteral("SensorTypeContent"));
+    setCentralWidget(content);
 
-    m_label2 = named(new QLabel(QStringLiteral("Port Number"), this), "Label2");
-    m_portNoBx = captioned(named(new QComboBox(this), "PortNoBx"), m_label2);
-    m_scanBtn = named(new QPushButton(QStringLiteral("Scan"), this), "ScanBtn");
-    m_sensorLabel = named(new QLabel(QStringLiteral("Sensor"), this), "SensorLabel");
-    m_sensorListBx = captioned(named(new QComboBox(this), "SensorListBx"), m_sensorLabel);
+    m_label2 = named(new QLabel(QStringLiteral("Port Number"), content), "Label2");
+    m_portNoBx = captioned(named(new QComboBox(content), "PortNoBx"), m_label2);
+    m_scanBtn = named(new QPushButton(QStringLiteral("Scan"), content), "ScanBtn");
+    m_sensorLabel = named(new QLabel(QStringLiteral("Sensor"), content), "SensorLabel");
+    m_sensorListBx = captioned(named(new QComboBox(content), "SensorListBx"), m_sensorLabel);
     // Wide enough from the start for the longest entry: a sensor line and the longest suffix.
     m_sensorListBx->setMinimumContentsLength(
         kSensorLineLength + int(TypeSuffix(QStringLiteral("1E")).size()));
     m_sensorListBx->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_label1 = named(new QLabel(QStringLiteral("Change to type"), this), "Label1");
-    m_sensorTypeBx = captioned(named(new QComboBox(this), "SensorTypeBx"), m_label1);
-    m_applyBtn = named(new QPushButton(QStringLiteral("Apply"), this), "ApplyBtn");
-    m_exitBtn = named(new QPushButton(QStringLiteral("Exit"), this), "ExitBtn");
-    m_statusLabel = named(new QLabel(this), "StatusLabel");
-    m_statusLabel->setAccessibleName(QStringLiteral("Status"));
+    m_label1 = named(new QLabel(QStringLiteral("Change to type"), content), "Label1");
+    m_sensorTypeBx = captioned(named(new QComboBox(content), "SensorTypeBx"), m_label1);
+    m_applyBtn = named(new QPushButton(QStringLiteral("Apply"), content), "ApplyBtn");
+    m_exitBtn = named(new QPushButton(QStringLiteral("Exit"), content), "ExitBtn");
+    // The status text itself is what is read: no name of its own stands in front of it.
+    m_statusLabel = named(new QLabel(content), "StatusLabel");
 
-    auto *grid = new QGridLayout(this);
+    auto *grid = new QGridLayout(content);
     grid->addWidget(m_label2, 0, 0);
     auto *portRow = new QHBoxLayout;
     portRow->addWidget(m_portNoBx);

@@ -3,7 +3,7 @@
 #include "link/SerialPort.h"
 #include "retyper/TypeTool.h"
 
-#include <QWidget>
+#include <QMainWindow>
 
 #include <memory>
 
@@ -14,9 +14,10 @@ class QPushButton;
 namespace clarow::retyper {
 
 // The tool's one window, "Multi sensor configuration": a port to scan, the multi-sensors
-// found there, the type to give the chosen one, and a status line. The exchanges with the
+// found there, the type to give the chosen one, and a status line whose text is what a
+// screen reader reads. The exchanges with the
 // adapter and every decision are TypeTool's; the window shows, collects and delegates.
-class SensorType final : public QWidget
+class SensorType final : public QMainWindow
 {
     Q_OBJECT
 public:

@@ -8,10 +8,12 @@
 #include "shell/Database.h"
 #include "shell/Errors.h"
 #include "shell/FindVarnex.h"
+#include "shell/PortLoan.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
 #include "shell/Settings.h"
 #include "shell/Startup.h"
+#include "shell/WindowFit.h"
 #include "shell/ui/HelpAbout.h"
 #include "views/ui/SensorOptions.h"
 #include "views/ui/ViewWindows.h"
@@ -127,30 +129,57 @@ void MainMDI::recordPlacement()
     RecordPixelsY(s.MdiHeight, height());
 }
 
-void MainMDI::growToFit(QWidget *child)
+void MainMDI::grow(const QSize &shortBy)
 {
-    if (m_chosenSize.isEmpty() || !child || isMaximized() || isMinimized())
+    if (m_chosenSize.isEmpty() || isMaximized() || isMinimized() || isFullScreen())
         return;
     if (size() != m_chosenSize) {
         m_chosenSize = QSize(); // the user has sized it: that size stays
         return;
     }
+    if (shortBy.width() <= 0 && shortBy.height() <= 0)
+        return;
+    const QScreen *s = screen();
+    const QRect available = s ? s->availableGeometry() : QRect();
+    // The frame's own border and caption stay on the screen as well.
+    const QRect frame = frameGeometry();
+    const QSize decoration = frame.size() - size();
+    const QRect grown = GrownFrame(frame, shortBy, available);
+    if (grown == frame)
+        return;
+    m_chosenSize = grown.size() - decoration;
+    resize(m_chosenSize);
+}
+
+void MainMDI::growToFit(QWidget *child)
+{
+    if (!child)
+        return;
     const QSize room = m_mdi->viewport()->size();
     const QRect need = child->geometry();
-    const int wider = std::max(0, need.right() + 1 - room.width());
-    const int taller = std::max(0, need.bottom() + 1 - room.height());
-    if (wider == 0 && taller == 0)
+    grow(QSize(need.right() + 1 - room.width(), need.bottom() + 1 - room.height()));
+}
+
+void MainMDI::placeInWorkspace(QWidget *frame)
+{
+    if (!frame)
         return;
-    QSize target = size() + QSize(wider, taller);
-    if (const QScreen *s = screen()) {
-        // The frame's own border and caption stay on the screen as well.
-        const QSize decoration = frameGeometry().size() - size();
-        target = target.boundedTo(s->availableGeometry().size() - decoration);
-    }
-    if (target == size())
-        return;
-    m_chosenSize = target;
-    resize(target);
+    // A window just shown grows to what its layout needs once that has settled: it is
+    // measured at that size. The room is what the workspace has without scroll bars: those
+    // of a window still out of view go once it is inside.
+    const QSize minimum = frame->minimumSize().expandedTo(frame->minimumSizeHint());
+    grow(frame->size().expandedTo(minimum) - m_mdi->maximumViewportSize());
+    const QRect placed = PlacedInside(frame->geometry(), m_mdi->maximumViewportSize(), minimum);
+    if (placed != frame->geometry())
+        frame->setGeometry(placed);
+}
+
+void PlaceInWorkspace(QWidget *frame)
+{
+    auto *sub = frame ? qobject_cast<QMdiSubWindow *>(frame) : nullptr;
+    QMdiArea *area = sub ? sub->mdiArea() : nullptr;
+    if (auto *main = area ? qobject_cast<MainMDI *>(area->window()) : nullptr)
+        main->placeInWorkspace(sub);
 }
 
 bool MainMDI::startUp()
@@ -170,11 +199,17 @@ bool MainMDI::startUp()
         show();
         QCoreApplication::processEvents();
 
-        const int result = FindAdapterAtStartup(*m_port, [this](int port) {
-            if (m_closeRequested)
-                throw StartupCut{};
-            statusBar()->showMessage(QStringLiteral("Looking for the Varnex on port %1").arg(port));
-        });
+        int result = NoVarnex;
+        {
+            // The search has the port to itself: a port test asked for meanwhile is told
+            // the adapter is busy, a scan waits.
+            PortLoan search(PortLoan::Long);
+            result = FindAdapterAtStartup(*m_port, [this](int port) {
+                if (m_closeRequested)
+                    throw StartupCut{};
+                statusBar()->showMessage(QStringLiteral("Looking for the Varnex on port %1").arg(port));
+            });
+        }
         statusBar()->clearMessage();
         if (result == 2) {
             p.adapterOK = true;
@@ -218,7 +253,7 @@ void MainMDI::dColl_Click()
     // The frame opens around the window's own size, never collapsed to its caption.
     m_collectionWindow->resize(m_collectionWindow->sizeHint());
     m_collectionWindow->show();
-    growToFit(m_collectionWindow);
+    placeInWorkspace(m_collectionWindow);
 }
 
 void MainMDI::openUpdCode()
@@ -232,7 +267,9 @@ void MainMDI::openUpdCode()
     m_updCodeWindow = m_mdi->addSubWindow(w);
     m_updCodeWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_updCodeWindow->setWindowTitle(w->windowTitle());
+    m_updCodeWindow->resize(m_updCodeWindow->sizeHint());
     m_updCodeWindow->show();
+    placeInWorkspace(m_updCodeWindow);
 }
 
 
@@ -278,6 +315,7 @@ void MainMDI::OptionsMi_Click()
     m_optionsWindow->move(TwipsToPixelsX(300), TwipsToPixelsY(200));
     m_optionsWindow->resize(TwipsToPixelsX(9810), TwipsToPixelsY(7335));
     m_optionsWindow->show();
+    placeInWorkspace(m_optionsWindow);
 }
 
 void MainMDI::SensorsMi_Click()
@@ -295,6 +333,7 @@ void MainMDI::SensorsMi_Click()
     m_sensorOptionsWindow = m_mdi->addSubWindow(sensor);
     m_sensorOptionsWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_sensorOptionsWindow->show();
+    placeInWorkspace(m_sensorOptionsWindow);
 }
 
 void MainMDI::FlashWindow(int) { QApplication::alert(this); }

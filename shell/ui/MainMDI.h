@@ -60,6 +60,10 @@ public:
     // While the main window has the size the program chose at a first start, it grows
     // (within the screen) so that the child window in its workspace is seen whole.
     void growToFit(QWidget *child);
+    // A window just opened in the workspace is seen whole: the main window grows to its size
+    // as growToFit does, and where that is not enough (the user sized the main window, or the
+    // screen is too small) the window is moved and cut to the workspace.
+    void placeInWorkspace(QWidget *frame);
 
 Q_SIGNALS:
     // Emitted once the close-down has run (state reset, positions saved, database closed).
@@ -70,6 +74,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Grows the main window by what the workspace lacks, while it has the chosen size.
+    void grow(const QSize &shortBy);
     void buildMenus();
     void openAbout();
     void placeFromSettings();
@@ -91,5 +97,9 @@ private:
     bool m_failed = false;
     QSize m_chosenSize; // the size the program gave the window; empty once the user resized it
 };
+
+// Places a window just opened in the main window's workspace (MainMDI::placeInWorkspace);
+// nothing for a window of its own.
+void PlaceInWorkspace(QWidget *frame);
 
 } // namespace clarow

@@ -1,4 +1,5 @@
 #include "HexRecords.h"
+#include "RunUntil.h"
 #include "ScriptedPrompter.h"
 #include "ScriptedSerialPort.h"
 #include "SimProcess.h"
@@ -9,6 +10,7 @@
 #include "firmware/ui/UpdCode.h"
 #include "link/SerialPort.h"
 #include "link/VirtualClock.h"
+#include "options/ui/Options.h"
 #include "shell/FindVarnex.h"
 #include "shell/PortLoan.h"
 #include "shell/Program.h"
@@ -18,6 +20,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -185,4 +188,77 @@ TEST_F(Upgrade, StartUpOffersTheUpgradeAndMonitorsOnlyAfterSuccess)
         }
         EXPECT_TRUE(w.close());
     }
+}
+
+// The port has one owner at a time, on the way a user takes: no adapter at start-up, a port
+// test finds one with old firmware and opens the firmware window. Proceed pressed during a
+// second port test waits for its answer instead of running inside the probe; during the
+// transfer the Test button is told the adapter is busy and sends nothing into the loader, and
+// closing the Options dialog leaves the port to the transfer, which goes through whole.
+TEST_F(Upgrade, PortHasOneOwner_PortTestAndTransferNeverMeet)
+{
+    MainMDI w;
+    ASSERT_TRUE(w.startUp()); // nothing on any port: the Options dialog opens
+    SimProcess sim(oldFirmwareScenario());
+    ASSERT_TRUE(sim.started());
+    sim.attachAsPort(1);
+    auto *options = w.findChild<Options *>();
+    ASSERT_NE(options, nullptr);
+    QPointer<QWidget> optionsFrame = options->parentWidget();
+    auto *test = options->findChild<QPushButton *>(QStringLiteral("TestPbtn"));
+    auto *answer = options->findChild<QLineEdit *>(QStringLiteral("VarnexFoundBx"));
+    options->findChild<QLineEdit *>(QStringLiteral("PortNoBx"))->setText(QStringLiteral("1"));
+    test->click();
+    EXPECT_EQ(answer->text(), QStringLiteral("Varnex found"));
+    QPointer<UpdCode> upd = w.findChild<UpdCode *>(QStringLiteral("UpdCode"));
+    ASSERT_FALSE(upd.isNull());
+    const SmallImage img = MakeSmallImage();
+    upd->setImage(img.records);
+
+    bool proceedPressed = false;
+    bool transferInsideTest = false;
+    bool testedDuringTransfer = false;
+    QString answerDuringTransfer;
+    bool portOpenAfterClose = false;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!proceedPressed && options->portTestRunning() && PortLent()) {
+            proceedPressed = true;
+            QTimer::singleShot(0, upd, [upd] {
+                upd->findChild<QPushButton *>(QStringLiteral("Proceed"))->click();
+            });
+        }
+        transferInsideTest = transferInsideTest || (program().upgrading && optionsFrame
+                                                       && options->portTestRunning());
+        if (program().upgrading && !testedDuringTransfer && optionsFrame) {
+            testedDuringTransfer = true;
+            answer->clear();
+            test->click();
+            answerDuringTransfer = answer->text();
+            optionsFrame->close();
+            portOpenAfterClose = program().port->isOpen();
+        }
+    });
+    watch.start();
+    answer->clear();
+    test->click();
+    EXPECT_TRUE(proceedPressed);
+    EXPECT_EQ(answer->text(), QStringLiteral("Varnex found"));
+    ASSERT_TRUE(RunUntil(
+        [&] { return !program().upgrading && boxes.titles().size() >= 2; }, 60000));
+    watch.stop();
+
+    EXPECT_FALSE(transferInsideTest);
+    EXPECT_TRUE(testedDuringTransfer);
+    EXPECT_EQ(answerDuringTransfer, QLatin1String(kAdapterBusyText));
+    EXPECT_TRUE(optionsFrame.isNull() || !optionsFrame->isVisible());
+    EXPECT_TRUE(portOpenAfterClose);
+    EXPECT_EQ(boxes.titles(), QStringList({ "Varnex not found", "Success" }));
+    const QString log = sim.log();
+    EXPECT_EQ(loaderRecords(log), img.sent) << log.toStdString();
+    EXPECT_TRUE(log.contains(QLatin1String("E: left the loader"))) << log.toStdString();
+    EXPECT_TRUE(program().adapterOK);
+    ASSERT_TRUE(RunUntil([&] { return w.collection() && !PortInUse(); }, 10000));
+    EXPECT_TRUE(w.close());
 }

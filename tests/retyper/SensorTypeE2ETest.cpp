@@ -1,6 +1,7 @@
 // The type tool's window against the adapter simulator on a real pseudo-terminal, and the
 // monitor's reading of a sensor whose type the tool rewrote.
 #include "retyper/Messages.h"
+#include "retyper/TypeTool.h"
 #include "retyper/ui/SensorType.h"
 
 #include "link/Clock.h"
@@ -11,6 +12,7 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestHome.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -233,4 +235,81 @@ TEST(SensorTypeE2E, AdapterBehindSer2Net_ListsTheMultiSensorsThroughTheBridge)
     ASSERT_EQ(list->count(), 1) << bridge.log();
     EXPECT_EQ(list->itemText(0), QStringLiteral("26000000000000B2 1B - Temperature and light"));
     EXPECT_TRUE(boxes.texts.isEmpty());
+}
+
+// Another port chosen while the tool waits for the adapter to identify itself: the old port's
+// "Varnex", arriving in that wait, says nothing about the new port. A silent device there is
+// reported as no adapter, not searched for multi-sensors.
+TEST(SensorTypeE2E, PortChangedDuringIdentification_OldReplyDoesNotCountForTheNewPort)
+{
+    NoRealPorts noRealPorts;
+    SimProcess adapter(QStringLiteral("sensor 26000000000000A1 19\n"));
+    SimProcess silent(QStringLiteral("sensor 26000000000000B2 19\nfault silence\n"));
+    ASSERT_TRUE(adapter.started() && silent.started());
+    adapter.attachAsPort(1);
+    silent.attachAsPort(2);
+    auto port = MakeSerialPort();
+    TypeTool tool(*port);
+    tool.choosePort(1);
+
+    // The port is changed the moment the identification reply is in the receive buffer.
+    bool changed = false;
+    QTimer poll;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!changed && tool.busy() && port->bytesWaiting() > 0) {
+            changed = true;
+            tool.choosePort(2);
+        }
+    });
+    poll.start();
+    EXPECT_TRUE(tool.scan());
+    poll.stop();
+    ASSERT_TRUE(changed);
+    EXPECT_FALSE(tool.adapterFound());
+
+    EXPECT_TRUE(tool.scan());
+    EXPECT_FALSE(tool.adapterFound());
+    EXPECT_EQ(tool.status(), QStringLiteral("Varnex not found."));
+    EXPECT_TRUE(tool.entries().isEmpty());
+    EXPECT_FALSE(silent.log().contains(kInventory)) << silent.log().toStdString();
+}
+
+// What a screen reader meets: a window (not a bare pane) named by its title; every status and
+// result text read as it is shown, as it changes; each list read with its caption.
+TEST(SensorTypeE2E, Accessibility_StatusTextIsWhatIsReadInAWindow)
+{
+    Tool t(QStringLiteral("sensor 26000000000000A1 19\n"));
+    ASSERT_TRUE(t.loaded);
+    const auto read = [](QObject *o) {
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(o);
+        return a ? a->text(QAccessible::Name) : QStringLiteral("(none)");
+    };
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&t.window);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(read(&t.window), QStringLiteral("Multi sensor configuration"));
+
+    auto *status = t.child<QLabel>("StatusLabel");
+    EXPECT_EQ(read(status), QStringLiteral("Multi-sensors found"));
+    t.types()->setCurrentIndex(3);
+    t.apply()->click();
+    EXPECT_EQ(read(status), QStringLiteral("Sensor changed successfully"));
+    t.sim.reset(); // the adapter is gone: the error is read too
+    t.child<QComboBox>("PortNoBx")->setCurrentIndex(1);
+    t.child<QPushButton>("ScanBtn")->click();
+    EXPECT_EQ(read(status), t.status());
+    EXPECT_FALSE(t.status().isEmpty());
+
+    // A list is read by its choice and labelled by its caption.
+    const auto labelOf = [](QWidget *w) {
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+        const auto labels = a ? a->relations(QAccessible::Label) : decltype(a->relations()) {};
+        return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+    };
+    for (const auto &[name, caption] : { std::pair { "PortNoBx", "Port Number" },
+             std::pair { "SensorListBx", "Sensor" }, std::pair { "SensorTypeBx", "Change to type" } })
+        EXPECT_EQ(labelOf(t.child<QComboBox>(name)), QLatin1String(caption)) << name;
+    for (QLabel *label : t.window.findChildren<QLabel *>())
+        EXPECT_EQ(read(label), label->text()) << label->objectName().toStdString();
 }

@@ -1,17 +1,25 @@
+#include "History.h"
+#include "OffscreenScreen.h"
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
 #include "TestHome.h"
 
 #include "monitor/ui/Collection.h"
+#include "options/ui/Options.h"
 #include "shell/Database.h"
+#include "link/Clock.h"
 #include "shell/Program.h"
 #include "shell/ui/HelpAbout.h"
 #include "shell/ui/MainMDI.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QScreen>
+#include <QScrollBar>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
@@ -22,6 +30,9 @@
 
 using namespace clarow;
 using namespace clarow::test;
+
+// The screen of a common office monitor.
+const OffscreenScreen kScreen(1280, 1024);
 
 namespace {
 
@@ -44,16 +55,25 @@ protected:
     ScriptedPrompter boxes;
 };
 
+// The window opens where the settings place it, as large as they say; from there it has
+// grown only as far as the Options dialog that the start-up opens (no adapter) needs.
+void expectPlacedFromSettings(const MainMDI &w, int left, int top, int width, int height)
+{
+    EXPECT_NEAR(twipsX(w.x()), left, 15);
+    EXPECT_NEAR(twipsY(w.y()), top, 15);
+    const QWidget *options = w.findChild<Options *>()->parentWidget();
+    const QSize room = w.mdiArea()->maximumViewportSize();
+    EXPECT_NEAR(twipsX(w.width()), std::max(width, twipsX(w.width() - room.width() + options->width())), 15);
+    EXPECT_NEAR(twipsY(w.height()), std::max(height, twipsY(w.height() - room.height() + options->height())), 15);
+}
+
 } // namespace
 
 TEST_F(MainWindowStartUp, EmptySettingsPlaceTheWindowAtTheDefaultTwips)
 {
     MainMDI w;
     w.startUp();
-    EXPECT_NEAR(twipsX(w.x()), 1000, 15);
-    EXPECT_NEAR(twipsY(w.y()), 1000, 15);
-    EXPECT_NEAR(twipsX(w.width()), 11280, 15);
-    EXPECT_NEAR(twipsY(w.height()), 8295, 15);
+    expectPlacedFromSettings(w, 1000, 1000, 11280, 8295);
 }
 
 TEST_F(MainWindowStartUp, StoredZerosFallBackToTheSmallerWindow)
@@ -62,10 +82,7 @@ TEST_F(MainWindowStartUp, StoredZerosFallBackToTheSmallerWindow)
         store(QLatin1String(key), QStringLiteral("0"));
     MainMDI w;
     w.startUp();
-    EXPECT_NEAR(twipsX(w.x()), 200, 15);
-    EXPECT_NEAR(twipsY(w.y()), 200, 15);
-    EXPECT_NEAR(twipsX(w.width()), 9000, 15);
-    EXPECT_NEAR(twipsY(w.height()), 6800, 15);
+    expectPlacedFromSettings(w, 200, 200, 9000, 6800);
 }
 
 TEST_F(MainWindowStartUp, NoAdapterSearchesEveryPortTwiceThenSaysSo)
@@ -214,4 +231,49 @@ TEST(AboutWindow, ShowsTheVersionAndKeepsItsSize)
     about.show();
     about.resize(fixed.width() + 100, fixed.height() + 50);
     EXPECT_EQ(about.size(), fixed);
+}
+
+// At a first start (default sizes) on a 1280 x 1024 screen every window that opens in the
+// workspace is seen whole, the readings of the log included: the main window grows within
+// the screen to hold it, or the window is placed inside the workspace.
+TEST_F(MainWindowStartUp, FirstStartShowsEveryWorkspaceWindowWhole)
+{
+    const QString id = QStringLiteral("26000000000000A1 19");
+    AddSensor(home.databasePath(), { id });
+    AddReadings(home.databasePath(), id, Now().addDays(-1), 48, 1800,
+        [](int i) { return 4.0 + i % 3; }, [](int) { return 40.0; });
+    MainMDI w;
+    ASSERT_TRUE(w.startUp()); // no adapter: the Options dialog opens
+    ASSERT_EQ(w.screen()->availableGeometry(), QRect(0, 0, 1280, 1024));
+    program().selectedSensor = id;
+
+    QMdiArea *area = w.mdiArea();
+    const auto frameOf = [area](const QString &name) -> QMdiSubWindow * {
+        for (QMdiSubWindow *sub : area->subWindowList())
+            if (sub->widget() && sub->widget()->objectName() == name)
+                return sub;
+        return nullptr;
+    };
+    const std::pair<const char *, std::function<void()>> windows[] = {
+        { "Options", [] {} }, // opened by the start-up
+        { "LogFrm", [&w] { w.LogMi_Click(); } },
+        { "FullGraph", [&w] { w.GraphMi_Click(); } },
+        { "SensorOptions", [&w] { w.SensorsMi_Click(); } },
+        { "UpdCode", [&w] { w.openUpdCode(); } },
+    };
+    for (const auto &[name, open] : windows) {
+        SCOPED_TRACE(name);
+        open();
+        QCoreApplication::processEvents();
+        QMdiSubWindow *frame = frameOf(QLatin1String(name));
+        ASSERT_NE(frame, nullptr);
+        EXPECT_TRUE(area->viewport()->rect().contains(frame->geometry()))
+            << frame->geometry().x() << "," << frame->geometry().y() << " "
+            << frame->width() << "x" << frame->height() << " in " << area->viewport()->width()
+            << "x" << area->viewport()->height();
+        EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+        EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+        EXPECT_TRUE(w.screen()->availableGeometry().contains(w.frameGeometry()));
+    }
+    EXPECT_EQ(boxes.titles(), QStringList { QStringLiteral("Varnex not found") });
 }

@@ -2,6 +2,7 @@
 
 #include "shell/Program.h"
 #include "shell/Prompter.h"
+#include "shell/ui/MainMDI.h"
 #include "views/LogData.h"
 #include "views/ui/FullGraph.h"
 #include "views/ui/LogFrm.h"
@@ -102,7 +103,9 @@ void OpenLogView(QMdiArea *area)
             area->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(FrameOf(open)));
         return;
     }
-    AddView<LogFrm>(area)->Form_Load();
+    LogFrm *log = AddView<LogFrm>(area);
+    log->Form_Load();
+    PlaceInWorkspace(FrameOf(log));
 }
 
 FullGraph *GraphWindow(QMdiArea *area)
@@ -114,6 +117,7 @@ FullGraph *GraphWindow(QMdiArea *area)
     }
     FullGraph *graph = AddView<FullGraph>(area);
     graph->Form_Load();
+    PlaceInWorkspace(FrameOf(graph));
     return graph;
 }
 
