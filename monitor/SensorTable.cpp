@@ -169,13 +169,17 @@ struct SensorState
     std::optional<int> aWtDr;
 };
 
-std::vector<SensorState> LoadSensorStates()
+// Every row, or the one row of `id` when it is given.
+std::vector<SensorState> LoadSensorStates(const QString &id = QString())
 {
     QSqlQuery q(Db());
     q.setForwardOnly(true);
     Prepare(q, QStringLiteral("SELECT rowid, SensorID, cTmp, cCh2, aTempLo, aTempHi, aCh2Lo, aCh2Hi, "
                               "LastR, Connected, ConcAlarms, MailSent, wStatus, aWtDr "
-                              "FROM Sensors ORDER BY rowid"));
+                              "FROM Sensors %1 ORDER BY rowid")
+                   .arg(id.isNull() ? QString() : QStringLiteral("WHERE SensorID=?")));
+    if (!id.isNull())
+        q.addBindValue(id);
     Run(q);
     std::vector<SensorState> rows;
     while (q.next()) {
@@ -246,6 +250,25 @@ int FreshAlarm(const SensorState &r)
         }
     }
     return alType;
+}
+
+// The alarm code of a row at `now`. A scan ages the reading: a connected sensor whose last
+// reading is older than the scan's own did not answer it, and is marked as no longer
+// connected. Without ageing (an edit between two scans), the connection stands as the last
+// scan left it. Either way a sensor that is not answering stays disconnected for two hours
+// after its last reading.
+int JudgeAlarm(SensorState &r, const QDateTime &now, bool ageReading)
+{
+    const QDateTime lastRead = FromSerial(r.lastR);
+    if (r.connected && r.lastR > 0) {
+        if (!ageReading || lastRead > now.addSecs(-kStaleSeconds))
+            return FreshAlarm(r);
+        r.connected = false;
+        return kDisconnected;
+    }
+    if (r.lastR > 0 && lastRead > now.addSecs(-kHoldDisconnectedSecs))
+        return kDisconnected;
+    return 0;
 }
 
 // Counts consecutive scans towards an alarm or return-to-normal mail. An empty count stays
@@ -321,8 +344,6 @@ void EvaluateSensors(bool &mailPending)
     const bool ownTransaction = db.isOpen() && db.transaction();
     try {
         const QDateTime now = Now();
-        const QDateTime threshold = now.addSecs(-kStaleSeconds);
-        const QDateTime holdUntil = now.addSecs(-kHoldDisconnectedSecs);
         std::vector<SensorState> rows = LoadSensorStates();
 
         QSqlQuery save(db);
@@ -331,18 +352,7 @@ void EvaluateSensors(bool &mailPending)
         QSqlQuery forget(db);
         Prepare(forget, QStringLiteral("UPDATE Sensors SET MailSent=0 WHERE rowid=?"));
         for (SensorState &r : rows) {
-            int alType = 0;
-            const QDateTime lastRead = FromSerial(r.lastR);
-            if (r.connected && r.lastR > 0) {
-                if (lastRead > threshold) {
-                    alType = FreshAlarm(r);
-                } else {
-                    r.connected = false;
-                    alType = kDisconnected;
-                }
-            } else if (r.lastR > 0 && lastRead > holdUntil) {
-                alType = kDisconnected;
-            }
+            const int alType = JudgeAlarm(r, now, true);
             const bool inAlarm = alType > 0;
             if (program().settings.SendMailAlarm && CountTowardsMail(r, inAlarm, mailPending)) {
                 forget.addBindValue(r.rowId);
@@ -365,6 +375,14 @@ void EvaluateSensors(bool &mailPending)
         LogSensorError(db.lastError().text());
         db.rollback();
     }
+}
+
+std::optional<int> CurrentAlarmType(const QString &id)
+{
+    std::vector<SensorState> rows = LoadSensorStates(id);
+    if (rows.empty())
+        return std::nullopt;
+    return JudgeAlarm(rows.front(), Now(), false);
 }
 
 } // namespace clarow

@@ -69,6 +69,7 @@ private:
     [[nodiscard]] std::vector<std::pair<QCheckBox *, bool OptionsForm::*>> checkBoxes() const;
     void showForm(const OptionsForm &f);
     void runPortTest();
+    void applyFailed(int number, const QString &description);
     void closeWindow();
     void rebuildGrid();
     void enableMailSwitches(bool on);
