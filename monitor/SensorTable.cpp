@@ -252,21 +252,32 @@ int FreshAlarm(const SensorState &r)
     return alType;
 }
 
-// The alarm code of a row at `now`. A scan ages the reading: a connected sensor whose last
-// reading is older than the scan's own did not answer it, and is marked as no longer
-// connected. Without ageing (an edit between two scans), the connection stands as the last
-// scan left it. Either way a sensor that is not answering stays disconnected for two hours
-// after its last reading.
-int JudgeAlarm(SensorState &r, const QDateTime &now, bool ageReading)
+// The times a row's last reading is judged against: a connected sensor whose reading is not
+// later than `staleBefore` did not answer the scan and is marked as no longer connected; an
+// invalid `staleBefore` (an edit between two scans) leaves the connection as the last scan
+// found it. A sensor that is not answering stays disconnected while its last reading is
+// later than `holdUntil`.
+struct Judgement
+{
+    QDateTime staleBefore;
+    QDateTime holdUntil;
+};
+
+Judgement ScanJudgement(const QDateTime &now)
+{
+    return {now.addSecs(-kStaleSeconds), now.addSecs(-kHoldDisconnectedSecs)};
+}
+
+int JudgeAlarm(SensorState &r, const Judgement &j)
 {
     const QDateTime lastRead = FromSerial(r.lastR);
     if (r.connected && r.lastR > 0) {
-        if (!ageReading || lastRead > now.addSecs(-kStaleSeconds))
+        if (!j.staleBefore.isValid() || lastRead > j.staleBefore)
             return FreshAlarm(r);
         r.connected = false;
         return kDisconnected;
     }
-    if (r.lastR > 0 && lastRead > now.addSecs(-kHoldDisconnectedSecs))
+    if (r.lastR > 0 && lastRead > j.holdUntil)
         return kDisconnected;
     return 0;
 }
@@ -343,7 +354,7 @@ void EvaluateSensors(bool &mailPending)
     // One transaction for the whole pass, unless the scan already runs in one.
     const bool ownTransaction = db.isOpen() && db.transaction();
     try {
-        const QDateTime now = Now();
+        const Judgement judgement = ScanJudgement(Now());
         std::vector<SensorState> rows = LoadSensorStates();
 
         QSqlQuery save(db);
@@ -352,7 +363,7 @@ void EvaluateSensors(bool &mailPending)
         QSqlQuery forget(db);
         Prepare(forget, QStringLiteral("UPDATE Sensors SET MailSent=0 WHERE rowid=?"));
         for (SensorState &r : rows) {
-            const int alType = JudgeAlarm(r, now, true);
+            const int alType = JudgeAlarm(r, judgement);
             const bool inAlarm = alType > 0;
             if (program().settings.SendMailAlarm && CountTowardsMail(r, inAlarm, mailPending)) {
                 forget.addBindValue(r.rowId);
@@ -382,7 +393,9 @@ std::optional<int> CurrentAlarmType(const QString &id)
     std::vector<SensorState> rows = LoadSensorStates(id);
     if (rows.empty())
         return std::nullopt;
-    return JudgeAlarm(rows.front(), Now(), false);
+    Judgement betweenScans = ScanJudgement(Now());
+    betweenScans.staleBefore = QDateTime();
+    return JudgeAlarm(rows.front(), betweenScans);
 }
 
 } // namespace clarow
