@@ -169,13 +169,17 @@ struct SensorState
     std::optional<int> aWtDr;
 };
 
-std::vector<SensorState> LoadSensorStates()
+// Every row, or the one row of `id` when it is given.
+std::vector<SensorState> LoadSensorStates(const QString &id = QString())
 {
     QSqlQuery q(Db());
     q.setForwardOnly(true);
     Prepare(q, QStringLiteral("SELECT rowid, SensorID, cTmp, cCh2, aTempLo, aTempHi, aCh2Lo, aCh2Hi, "
                               "LastR, Connected, ConcAlarms, MailSent, wStatus, aWtDr "
-                              "FROM Sensors ORDER BY rowid"));
+                              "FROM Sensors %1 ORDER BY rowid")
+                   .arg(id.isNull() ? QString() : QStringLiteral("WHERE SensorID=?")));
+    if (!id.isNull())
+        q.addBindValue(id);
     Run(q);
     std::vector<SensorState> rows;
     while (q.next()) {
@@ -246,6 +250,36 @@ int FreshAlarm(const SensorState &r)
         }
     }
     return alType;
+}
+
+// The times a row's last reading is judged against: a connected sensor whose reading is not
+// later than `staleBefore` did not answer the scan and is marked as no longer connected; an
+// invalid `staleBefore` (an edit between two scans) leaves the connection as the last scan
+// found it. A sensor that is not answering stays disconnected while its last reading is
+// later than `holdUntil`.
+struct Judgement
+{
+    QDateTime staleBefore;
+    QDateTime holdUntil;
+};
+
+Judgement ScanJudgement(const QDateTime &now)
+{
+    return {now.addSecs(-kStaleSeconds), now.addSecs(-kHoldDisconnectedSecs)};
+}
+
+int JudgeAlarm(SensorState &r, const Judgement &j)
+{
+    const QDateTime lastRead = FromSerial(r.lastR);
+    if (r.connected && r.lastR > 0) {
+        if (!j.staleBefore.isValid() || lastRead > j.staleBefore)
+            return FreshAlarm(r);
+        r.connected = false;
+        return kDisconnected;
+    }
+    if (r.lastR > 0 && lastRead > j.holdUntil)
+        return kDisconnected;
+    return 0;
 }
 
 // Counts consecutive scans towards an alarm or return-to-normal mail. An empty count stays
@@ -320,9 +354,7 @@ void EvaluateSensors(bool &mailPending)
     // One transaction for the whole pass, unless the scan already runs in one.
     const bool ownTransaction = db.isOpen() && db.transaction();
     try {
-        const QDateTime now = Now();
-        const QDateTime threshold = now.addSecs(-kStaleSeconds);
-        const QDateTime holdUntil = now.addSecs(-kHoldDisconnectedSecs);
+        const Judgement judgement = ScanJudgement(Now());
         std::vector<SensorState> rows = LoadSensorStates();
 
         QSqlQuery save(db);
@@ -331,18 +363,7 @@ void EvaluateSensors(bool &mailPending)
         QSqlQuery forget(db);
         Prepare(forget, QStringLiteral("UPDATE Sensors SET MailSent=0 WHERE rowid=?"));
         for (SensorState &r : rows) {
-            int alType = 0;
-            const QDateTime lastRead = FromSerial(r.lastR);
-            if (r.connected && r.lastR > 0) {
-                if (lastRead > threshold) {
-                    alType = FreshAlarm(r);
-                } else {
-                    r.connected = false;
-                    alType = kDisconnected;
-                }
-            } else if (r.lastR > 0 && lastRead > holdUntil) {
-                alType = kDisconnected;
-            }
+            const int alType = JudgeAlarm(r, judgement);
             const bool inAlarm = alType > 0;
             if (program().settings.SendMailAlarm && CountTowardsMail(r, inAlarm, mailPending)) {
                 forget.addBindValue(r.rowId);
@@ -365,6 +386,16 @@ void EvaluateSensors(bool &mailPending)
         LogSensorError(db.lastError().text());
         db.rollback();
     }
+}
+
+std::optional<int> CurrentAlarmType(const QString &id)
+{
+    std::vector<SensorState> rows = LoadSensorStates(id);
+    if (rows.empty())
+        return std::nullopt;
+    Judgement betweenScans = ScanJudgement(Now());
+    betweenScans.staleBefore = QDateTime();
+    return JudgeAlarm(rows.front(), betweenScans);
 }
 
 } // namespace clarow

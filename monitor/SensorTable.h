@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+
 namespace clarow {
 
 struct SensorLine;
@@ -20,5 +22,12 @@ void AppendHistory(const SensorLine &line, const QDateTime &at);
 // Recomputes Connected, AlType and InAlarm of every sensor and counts consecutive scans
 // towards a mail; sets mailPending when a mail is due (never clears it).
 void EvaluateSensors(bool &mailPending);
+
+// The alarm type (AlType) of one sensor's row judged as the scan judges it, against the
+// limits and water choice the row holds now and with the connection the last scan found: a
+// sensor answering then is judged on its last readings, one not answering stays disconnected
+// for two hours after its last reading. Nothing when the sensor has no row. Throws
+// ClarowError when the row cannot be read.
+[[nodiscard]] std::optional<int> CurrentAlarmType(const QString &id);
 
 } // namespace clarow

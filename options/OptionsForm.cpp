@@ -123,9 +123,13 @@ void RescheduleHistory(Program &p, float intervalMinutes, const QDateTime &now)
     p.nextScan = next < now ? now.addSecs(60) : next;
 }
 
-void ApplyOptions(OptionsForm &f, Program &p, const QDateTime &now)
+void ApplyOptions(OptionsForm &form, Program &p, const QDateTime &now)
 {
-    Settings &s = p.settings;
+    // Everything is taken into copies first: a box that does not convert leaves the settings
+    // in use, the history schedule and the boxes as they were. A half-taken Apply would have
+    // scans store another scale or drop alarm mail until the next start.
+    OptionsForm f = form;
+    Settings s = p.settings;
     s.LocationName = f.CoName;
     s.DefaultSensorLoc = f.DefaultLoc;
     s.CorF = f.FahrenheitOpt ? QStringLiteral("F") : QStringLiteral("C");
@@ -158,8 +162,6 @@ void ApplyOptions(OptionsForm &f, Program &p, const QDateTime &now)
         s.LoggingInterval = kDefaultInterval;
         f.Minutes = QStringLiteral("10");
     }
-
-    RescheduleHistory(p, s.LoggingInterval, now);
 
     if (LeadingNumber(f.NoConsecBx) == 0)
         f.NoConsecBx = QStringLiteral("1");
@@ -198,6 +200,27 @@ void ApplyOptions(OptionsForm &f, Program &p, const QDateTime &now)
     s.MailSubjectAddLocation = f.AddLocBx;
     s.LogErrors = f.LogErrors;
     s.LogComms = f.LogComms;
+
+    p.settings = std::move(s);
+    form = std::move(f);
+    RescheduleHistory(p, p.settings.LoggingInterval, now);
+}
+
+void ApplyAndSaveOptions(OptionsForm &form, Program &p, const QDateTime &now)
+{
+    const Settings before = p.settings;
+    const QDateTime nextScanBefore = p.nextScan;
+    OptionsForm f = form;
+    ApplyOptions(f, p, now);
+    try {
+        SaveOptions();
+    } catch (...) {
+        // Settings in use that the store does not hold would be gone at the next start.
+        p.settings = before;
+        p.nextScan = nextScanBefore;
+        throw;
+    }
+    form = std::move(f);
 }
 
 namespace {

@@ -73,11 +73,16 @@ inline constexpr const char *kShortTime = "Short Time";
 [[nodiscard]] OptionsForm FillOptions(Settings &s);
 
 // Takes the controls into the settings in the order the dialog applies them, and moves the
-// next history time. A value that does not convert throws ClarowError at its step: the
-// values of the steps before are taken, the rest are not. Boxes the rules correct (the
+// next history time. All or nothing: a value that does not convert throws ClarowError and
+// leaves the settings, the schedule and the form untouched. Boxes the rules correct (the
 // logging interval, the consecutive count, the mail switches, the login boxes) are corrected
 // in the form as well. Nothing is written to the store.
 void ApplyOptions(OptionsForm &form, Program &p, const QDateTime &now);
+
+// ApplyOptions, then SaveOptions. When the store cannot be written the settings in use and
+// the schedule go back to what they were, the form is untouched, and the ClarowError is
+// thrown on.
+void ApplyAndSaveOptions(OptionsForm &form, Program &p, const QDateTime &now);
 
 // The next history time after the options were applied: two intervals after the start of
 // the current slot, or a minute from now when that has passed. An unstarted schedule (the

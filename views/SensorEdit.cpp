@@ -2,6 +2,7 @@
 
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
+#include "monitor/SensorTable.h"
 #include "shell/Database.h"
 #include "shell/Errors.h"
 #include "shell/Helpers.h"
@@ -22,18 +23,6 @@ constexpr int kAlarmIfDry = 2;
 
 QString textOf(const QVariant &v) { return v.isNull() ? QString() : SingleText(static_cast<float>(v.toDouble())); }
 
-bool outside(std::optional<float> reading, float low, float high)
-{
-    return reading && (*reading < low || *reading > high);
-}
-
-std::optional<float> reading(const QVariant &v)
-{
-    if (v.isNull())
-        return std::nullopt;
-    return static_cast<float>(v.toDouble());
-}
-
 // One attempt, all or nothing.
 void saveOnce(const QString &id, const SensorKind &kind, const SensorEdits &e)
 {
@@ -41,36 +30,44 @@ void saveOnce(const QString &id, const SensorKind &kind, const SensorEdits &e)
     if (!db.transaction())
         throw ClarowError(kErrDatabase, db.lastError().text());
     try {
-        QSqlQuery row = Exec(QStringLiteral("SELECT cTmp, cCh2, aWtDr FROM Sensors WHERE SensorID = ?"), {id});
+        QSqlQuery row = Exec(QStringLiteral("SELECT aWtDr FROM Sensors WHERE SensorID = ?"), {id});
         if (!row.next())
             throw ClarowError(kErrDatabase, QStringLiteral("The sensor is not in the table."));
+        const QVariant storedWater = row.value(0);
+        row.finish();
         // Limits go in as numbers only: the column would take any text without complaint.
         const float tempLo = SingleOf(e.tempLo);
         const float tempHi = SingleOf(e.tempHi);
-        bool inAlarm = outside(reading(row.value(0)), tempLo, tempHi);
 
         QString sql = QStringLiteral("UPDATE Sensors SET Location = ?, aTempLo = ?, aTempHi = ?");
         QVariantList binds{e.location, static_cast<double>(tempLo), static_cast<double>(tempHi)};
         if (kind.hasCh2) {
             const float ch2Lo = SingleOf(e.ch2Lo);
             const float ch2Hi = SingleOf(e.ch2Hi);
-            inAlarm = inAlarm || outside(reading(row.value(1)), ch2Lo, ch2Hi);
             sql += QStringLiteral(", aCh2Lo = ?, aCh2Hi = ?");
             binds << static_cast<double>(ch2Lo) << static_cast<double>(ch2Hi);
         }
         // A water sensor whose choice was not offered keeps what it had (wet when nothing).
         QVariant water;
         if (kind.hasWater) {
-            const int stored = row.value(2).isNull() ? 0 : row.value(2).toInt();
+            const int stored = storedWater.isNull() ? 0 : storedWater.toInt();
             if (e.alarmIfDry)
                 water = *e.alarmIfDry ? kAlarmIfDry : kAlarmIfWet;
             else
                 water = stored == kAlarmIfDry ? kAlarmIfDry : kAlarmIfWet;
         }
-        sql += QStringLiteral(", InAlarm = ?, aWtDr = ? WHERE SensorID = ?");
-        binds << (inAlarm ? 1 : 0) << water << id;
+        sql += QStringLiteral(", aWtDr = ? WHERE SensorID = ?");
+        binds << water << id;
         if (Exec(sql, binds).numRowsAffected() != 1)
             throw ClarowError(kErrDatabase, QStringLiteral("The sensor is not in the table."));
+
+        // The alarm as the scan judges it, against the new limits and water choice: a sensor
+        // that stopped answering, or a wet or damaged tape, stays in alarm whatever its limits.
+        const std::optional<int> alType = CurrentAlarmType(id);
+        if (!alType)
+            throw ClarowError(kErrDatabase, QStringLiteral("The sensor is not in the table."));
+        Exec(QStringLiteral("UPDATE Sensors SET InAlarm = ?, AlType = ? WHERE SensorID = ?"),
+             {*alType > 0 ? 1 : 0, *alType, id});
         if (!db.commit())
             throw ClarowError(kErrDatabase, db.lastError().text());
     } catch (...) {
@@ -99,7 +96,7 @@ std::optional<SensorValues> LoadSensor(const QString &sensorId)
     return v;
 }
 
-bool SaveSensor(const QString &sensorId, const SensorEdits &edits)
+bool SaveSensor(const QString &sensorId, const SensorEdits &edits, QString *failure)
 {
     const SensorKind kind = KindOf(sensorId);
     for (int attempt = 1; attempt <= kSaveAttempts; ++attempt) {
@@ -108,8 +105,13 @@ bool SaveSensor(const QString &sensorId, const SensorEdits &edits)
         try {
             saveOnce(sensorId, kind, edits);
             return true;
-        } catch (const std::exception &) {
+        } catch (const ClarowError &e) {
             // Tried again: a row locked by a scan is free a moment later.
+            if (failure)
+                *failure = e.description();
+        } catch (const std::exception &e) {
+            if (failure)
+                *failure = QString::fromLocal8Bit(e.what());
         }
     }
     return false;

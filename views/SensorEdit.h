@@ -33,11 +33,12 @@ struct SensorEdits
     std::optional<bool> alarmIfDry; // empty when the water choice was not offered
 };
 
-// Stores the edits into the sensor's row and recomputes its alarm flag from its last
-// readings against the new limits. A limit that is not a number, a locked or missing row:
-// the row stays as it was and the save is tried again after half a second, six times in
-// all. True when the row was updated.
-bool SaveSensor(const QString &sensorId, const SensorEdits &edits);
+// Stores the edits into the sensor's row and judges its alarm again as the scan does: its
+// last readings against the new limits and water choice, and a disconnected sensor stays
+// disconnected. A limit that is not a number, a locked or missing row: the row stays as it
+// was and the save is tried again after half a second, six times in all. True when the row
+// was updated; otherwise `failure`, when given, says why the last attempt failed.
+bool SaveSensor(const QString &sensorId, const SensorEdits &edits, QString *failure = nullptr);
 
 // Deletes the sensor's row of Sensors; its history stays. True when a row went.
 bool DeleteSensor(const QString &sensorId);

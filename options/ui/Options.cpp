@@ -4,6 +4,7 @@
 #include "link/SerialPort.h"
 #include "monitor/AlarmMail.h"
 #include "options/ui/ColourBox.h"
+#include "shell/DiagnosticLog.h"
 #include "shell/Errors.h"
 #include "shell/FindVarnex.h"
 #include "shell/PortLoan.h"
@@ -98,12 +99,14 @@ Options::Options(QWidget *parent) : QWidget(parent)
         connect(r, &QRadioButton::toggled, this, &Options::MarkChanged);
     for (QLineEdit *box : {Llow, Lhigh, Hlow, Hhigh})
         box->installEventFilter(this);
-    connect(ShortDopt, &QRadioButton::clicked, this, [this] {
-        if (ShortDopt->isChecked())
+    // Choices act on being toggled, not on a mouse click, so that a screen reader's toggle
+    // or a key does the same as the mouse.
+    connect(ShortDopt, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
             CustDformat->setText(QLatin1String(kShortDate));
     });
-    connect(ShortTopt, &QRadioButton::clicked, this, [this] {
-        if (ShortTopt->isChecked())
+    connect(ShortTopt, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
             CustTformat->setText(QLatin1String(kShortTime));
     });
     connect(SendMailChk, &QCheckBox::toggled, this, &Options::enableMailSwitches);
@@ -521,17 +524,16 @@ void Options::rebuildGrid()
 
 bool Options::ApplyBtn_Click()
 {
+    // A failed Apply changes nothing: the settings in use stay, and the boxes keep what was
+    // typed so that it can be mended.
     OptionsForm f = form();
     try {
-        ApplyOptions(f, program(), Now());
-        SaveOptions();
+        ApplyAndSaveOptions(f, program(), Now());
     } catch (const ClarowError &e) {
-        showForm(f);
-        ShowError(e.number(), e.description());
+        applyFailed(e.number(), e.description());
         return false;
     } catch (const std::exception &e) {
-        showForm(f);
-        ShowError(kErrDatabase, QString::fromLocal8Bit(e.what()));
+        applyFailed(kErrDatabase, QString::fromLocal8Bit(e.what()));
         return false;
     }
     FillOptions();
@@ -539,6 +541,13 @@ bool Options::ApplyBtn_Click()
     ApplyBtn->setEnabled(false);
     TestMailBtn->setEnabled(true);
     return true;
+}
+
+void Options::applyFailed(int number, const QString &description)
+{
+    if (program().settings.LogErrors)
+        WriteLog(QStringLiteral("Error applying options: ") + description);
+    ShowError(number, description);
 }
 
 void Options::ExitBtn_Click()
@@ -682,8 +691,12 @@ void Options::ResetAlBtn_Click()
 
 void Options::ResetColBtn_Click()
 {
+    // Only the colour boxes: edits waiting on the other tabs stay as typed.
     SetDefaultColours(program().settings);
-    FillOptions();
+    const std::array<qint32, 8> colours = DefaultColours();
+    for (int i = 0; i < 8; ++i)
+        ColBx[i]->setColour(colours[i]);
+    MarkChanged();
     rebuildGrid();
 }
 

@@ -71,6 +71,7 @@ private:
     void runPortTest();
     // The port test may not have the port now: says so and is ready for another try.
     void portBusy();
+    void applyFailed(int number, const QString &description);
     void closeWindow();
     void rebuildGrid();
     void enableMailSwitches(bool on);

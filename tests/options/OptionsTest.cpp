@@ -8,6 +8,7 @@
 #include "shell/Program.h"
 #include "shell/Settings.h"
 
+#include "Accessible.h"
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
 #include "SmtpServer.h"
@@ -16,6 +17,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QDir>
 #include <QFile>
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -223,39 +225,72 @@ TEST_F(OptionsTest, MailOffKeepsTheSwitchesAndLoginEditsAreStoredByOK)
     EXPECT_EQ(stored("MailPassword"), QStringLiteral("s3cret"));
 }
 
-TEST_F(OptionsTest, FailingApplyWritesNothingAndKeepsApplyOn)
+// A failed Apply is shown and changes nothing, in use or in the store: the boxes keep what
+// was typed, and Cancel leaves the program as it was before the dialog.
+TEST_F(OptionsTest, FailingApplyChangesNothingAndKeepsTheTypedValues)
 {
+    VirtualClock vc;
+    ScopedClock use(vc);
+    Settings &s = program().settings;
+    s.SendMailAlarm = true;
     SaveOptions();
+    program().scanSlot = vc.now().addSecs(-60);
+    program().nextScan = vc.now().addSecs(540);
     const QByteArray before = settingsFile();
     struct Case
     {
         const char *box;
         QString typed;
+        const char *ticked; // a choice changed as well
         QString error;
     };
     const Case cases[] = {
-        {"Llow", QStringLiteral("abc"), QStringLiteral("Error 13.\rType mismatch")},
-        {"Hhigh", QString(), QStringLiteral("Error 13.\rType mismatch")},
-        {"HistDaysBx", QStringLiteral("2000"), QStringLiteral("Error 6.\rOverflow")},
+        {"Llow", QStringLiteral("abc"), "FahrenheitOpt", QStringLiteral("Error 13.\rType mismatch")},
+        {"Hhigh", QString(), "SendMailChk", QStringLiteral("Error 13.\rType mismatch")},
+        {"HistDaysBx", QStringLiteral("2000"), "KeepAllChk", QStringLiteral("Error 6.\rOverflow")},
+        // A store that cannot be written: the converted values are not kept in use either.
+        {"Llow", QStringLiteral("5"), "FahrenheitOpt", QString()},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.box);
+        SCOPED_TRACE(std::string(c.box) + " " + c.ticked);
         boxes.boxes.clear();
+        const Settings inUse = s;
+        const QDateTime nextScan = program().nextScan;
+        const bool unwritable = c.error.isEmpty();
+        if (unwritable) {
+            QFile::remove(SettingsFilePath());
+            ASSERT_TRUE(QDir().mkpath(SettingsFilePath()));
+        }
         Options w;
+        w.show();
         child(w, "CoName")->setText(QStringLiteral("North wing"));
+        child(w, "DefaultIntBx")->setText(QStringLiteral("0"));
+        const bool wasTicked = child<QAbstractButton>(w, c.ticked)->isChecked();
+        click(w, c.ticked);
         child(w, c.box)->setText(c.typed);
         EXPECT_FALSE(w.ApplyBtn_Click());
-        ASSERT_EQ(boxes.boxes.size(), 1);
-        EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Error"));
-        EXPECT_EQ(boxes.boxes[0].text, c.error);
+        ASSERT_EQ(boxes.titles(), QStringList{QStringLiteral("Error")});
+        if (!unwritable) {
+            EXPECT_EQ(boxes.boxes[0].text, c.error);
+        }
         EXPECT_TRUE(child<QAbstractButton>(w, "ApplyBtn")->isEnabled());
-        EXPECT_EQ(settingsFile(), before);
-        // The steps before the failing one are taken for this run.
-        EXPECT_EQ(program().settings.LocationName, QStringLiteral("North wing"));
+        EXPECT_TRUE(s == inUse);
+        EXPECT_EQ(program().nextScan, nextScan);
+        EXPECT_EQ(child(w, c.box)->text(), c.typed);
+        EXPECT_EQ(child(w, "DefaultIntBx")->text(), QStringLiteral("0"));
+        EXPECT_NE(child<QAbstractButton>(w, c.ticked)->isChecked(), wasTicked);
         // OK with a failing Apply keeps the window and the typed values.
-        w.show();
         w.ExitBtn_Click();
         EXPECT_TRUE(w.isVisible());
+        click(w, "CancelBtn");
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_TRUE(s == inUse);
+        if (unwritable) {
+            ASSERT_TRUE(QDir().rmdir(SettingsFilePath()));
+            QFile f(SettingsFilePath());
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
+        }
+        EXPECT_EQ(settingsFile(), before);
     }
 }
 
@@ -311,9 +346,15 @@ TEST_F(OptionsTest, ColoursArePickedOrResetAndReachTheGridAndTheStore)
     EXPECT_EQ(stored("ColGrTp"), QStringLiteral("3153936"));
     EXPECT_EQ(rebuilt, 1);
 
+    // The reset touches the colours only; edits waiting on the other tabs stay.
+    child(w, "CoName")->setText(QStringLiteral("North wing"));
+    click(w, "FahrenheitOpt");
     click(w, "ResetColBtn");
     EXPECT_EQ(program().settings.ColGrTp, 9055202);
     EXPECT_EQ(child<ColourBox>(w, "ColBx", 2)->colour(), 9055202);
+    EXPECT_EQ(child(w, "CoName")->text(), QStringLiteral("North wing"));
+    EXPECT_TRUE(child<QAbstractButton>(w, "FahrenheitOpt")->isChecked());
+    EXPECT_EQ(program().settings.CorF, QStringLiteral("C"));
     EXPECT_EQ(rebuilt, 2);
     EXPECT_EQ(stored("ColGrTp"), QStringLiteral("3153936"));
     EXPECT_TRUE(child<QAbstractButton>(w, "ApplyBtn")->isEnabled());
@@ -439,4 +480,52 @@ TEST_F(OptionsTest, TestMailGoesOutWithTheAppliedServerOnly)
     ASSERT_EQ(boxes.boxes.size(), 1);
     EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("A test message is being sent to ops@example.org."));
     EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Test message"));
+}
+
+// A screen reader toggles check boxes and option buttons without a mouse click: each must do
+// exactly what a click does. Result boxes are read with the text they show.
+TEST_F(OptionsTest, ChoicesToggledByAScreenReaderActAsClicked)
+{
+    Settings &s = program().settings;
+    s.DateFormat = QStringLiteral("dd/MM/yyyy");
+    s.TimeFormat = QStringLiteral("HH:mm");
+    s.SendMailAlarm = true;
+    const auto state = [](QWidget &w) {
+        QStringList out;
+        for (QWidget *c : w.findChildren<QWidget *>()) {
+            if (c->objectName().isEmpty())
+                continue;
+            QString line = c->objectName() + c->property("index").toString() + (c->isEnabled() ? " on" : " off");
+            if (auto *b = qobject_cast<QAbstractButton *>(c); b && b->isChecked())
+                line += QStringLiteral(" checked");
+            if (auto *e = qobject_cast<QLineEdit *>(c))
+                line += QLatin1Char(' ') + e->text();
+            out << line;
+        }
+        return out;
+    };
+    const auto choices = [](QWidget &w) {
+        QList<QAbstractButton *> all = w.findChildren<QAbstractButton *>();
+        all.removeIf([](QAbstractButton *b) { return !b->isCheckable() || b->objectName().isEmpty(); });
+        return all;
+    };
+    for (qsizetype i = 0, n = 1; i < n; ++i) {
+        Options clicked, toggled;
+        n = choices(clicked).size();
+        ASSERT_GE(n, 19);
+        choices(clicked)[i]->click();
+        ASSERT_TRUE(ToggleAsScreenReader(choices(toggled)[i]));
+        EXPECT_EQ(state(toggled), state(clicked)) << choices(clicked)[i]->objectName().toStdString();
+    }
+
+    Options w;
+    click(w, "TestDTbtn");
+    child(w, "PortNoBx")->setText(QStringLiteral("0"));
+    click(w, "TestPbtn");
+    for (const char *result : {"TestDT", "VarnexFoundBx"}) {
+        EXPECT_FALSE(child(w, result)->text().isEmpty()) << result;
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(child(w, result))->text(QAccessible::Value),
+                  child(w, result)->text())
+            << result;
+    }
 }

@@ -1,4 +1,5 @@
 // The Sensor Options window over the real database file; retries run in virtual time.
+#include "link/Clock.h"
 #include "link/VirtualClock.h"
 #include "shell/Database.h"
 #include "shell/Program.h"
@@ -6,6 +7,7 @@
 #include "views/SensorEdit.h"
 #include "views/ui/SensorOptions.h"
 
+#include "Accessible.h"
 #include "ScriptedPrompter.h"
 #include "TestHome.h"
 
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <gtest/gtest.h>
 
@@ -39,15 +42,14 @@ QRadioButton *water(QWidget &w, int index)
 }
 
 // The row's columns as text, NULL as "null".
-QStringList row(const QString &id)
+QStringList row(const QString &id, const QString &columns = QStringLiteral(
+                                        "Location, aTempLo, aTempHi, aCh2Lo, aCh2Hi, InAlarm, aWtDr"))
 {
-    QSqlQuery q = Exec(QStringLiteral("SELECT Location, aTempLo, aTempHi, aCh2Lo, aCh2Hi, InAlarm, aWtDr "
-                                      "FROM Sensors WHERE SensorID = ?"),
-                       {id});
+    QSqlQuery q = Exec(QStringLiteral("SELECT %1 FROM Sensors WHERE SensorID = ?").arg(columns), {id});
     QStringList cols;
     if (!q.next())
         return cols;
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < q.record().count(); ++i)
         cols << (q.value(i).isNull() ? QStringLiteral("null") : q.value(i).toString());
     return cols;
 }
@@ -59,15 +61,17 @@ protected:
     {
         LoadOptions();
         OpenDatabase();
-        Exec(QStringLiteral("INSERT INTO Sensors (SensorID, Location, cTmp, aTempLo, aTempHi, InAlarm) "
-                            "VALUES (?, 'Cold store', 21.5, 2, 30, 0)"),
-             {kTemp});
+        // Sensors the last scan read a moment ago.
+        const QVariant justRead = ToSerial(vc.now());
+        Exec(QStringLiteral("INSERT INTO Sensors (SensorID, Location, cTmp, aTempLo, aTempHi, InAlarm, Connected, LastR) "
+                            "VALUES (?, 'Cold store', 21.5, 2, 30, 0, 1, ?)"),
+             {kTemp, justRead});
         Exec(QStringLiteral("INSERT INTO Sensors (SensorID, Location, cTmp, cCh2, aTempLo, aTempHi, aCh2Lo, aCh2Hi, "
-                            "InAlarm, aWtDr) VALUES (?, 'Office', 22, 45, 15, 30, 20, 80, 0, 1)"),
-             {kHumidity});
-        Exec(QStringLiteral("INSERT INTO Sensors (SensorID, Location, cTmp, aTempLo, aTempHi, InAlarm, wStatus, aWtDr) "
-                            "VALUES (?, 'Basement', 12, 0, 40, 0, 0, 0)"),
-             {kWater});
+                            "InAlarm, aWtDr, Connected, LastR) VALUES (?, 'Office', 22, 45, 15, 30, 20, 80, 0, 1, 1, ?)"),
+             {kHumidity, justRead});
+        Exec(QStringLiteral("INSERT INTO Sensors (SensorID, Location, cTmp, aTempLo, aTempHi, InAlarm, wStatus, aWtDr, "
+                            "Connected, LastR) VALUES (?, 'Basement', 12, 0, 40, 0, 0, 0, 1, ?)"),
+             {kWater, justRead});
         Exec(QStringLiteral("INSERT INTO LogTbl (SensorID, lTime, lTemp) VALUES (?, 46000.5, 21.5), (?, 46000.6, 21.6)"),
              {kTemp, kTemp});
     }
@@ -140,13 +144,21 @@ TEST_F(SensorOptionsTest, ALimitThatIsNoNumberFailsAfterSixAttemptsAndLeavesTheR
         EXPECT_EQ(row(kTemp), before);
         EXPECT_EQ(box(*w, "Llow")->text(), typed);
     }
-    // OK closes without a word, the change lost.
+    // OK says so too and keeps the window with the typed values; once mended, OK stores and closes.
     auto w = open(kTemp);
+    w->show();
     box(*w, "Lhigh")->setText(QStringLiteral("abc"));
     boxes.boxes.clear();
     w->ExitBtn_Click();
-    EXPECT_TRUE(boxes.boxes.isEmpty());
+    EXPECT_EQ(boxes.titles(), QStringList{QStringLiteral("Change failed")});
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(box(*w, "Lhigh")->text(), QStringLiteral("abc"));
     EXPECT_EQ(row(kTemp), before);
+    EXPECT_EQ(rebuilt, 0);
+    box(*w, "Lhigh")->setText(QStringLiteral("35"));
+    w->ExitBtn_Click();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(row(kTemp, QStringLiteral("aTempHi")), QStringList{QStringLiteral("35")});
     EXPECT_EQ(rebuilt, 1);
 }
 
@@ -183,15 +195,16 @@ TEST_F(SensorOptionsTest, WaterSensorsStoreTheirChoiceAndNoSecondChannel)
 {
     program().settings.SendMailWtr = true;
     auto w = open(kWater);
-    water(*w, 1)->click();
+    // A screen reader's toggle chooses as a click does. The tape is dry: "Alarm if dry" fires.
+    ASSERT_TRUE(ToggleAsScreenReader(water(*w, 1)));
     box(*w, "Hlow")->setText(QStringLiteral("5"));
     w->ApplyBtn_Click();
     EXPECT_EQ(row(kWater), (QStringList{QStringLiteral("Basement"), QStringLiteral("0"), QStringLiteral("40"),
-                                        QStringLiteral("null"), QStringLiteral("null"), QStringLiteral("0"),
+                                        QStringLiteral("null"), QStringLiteral("null"), QStringLiteral("1"),
                                         QStringLiteral("2")}));
     water(*w, 0)->click();
     w->ApplyBtn_Click();
-    EXPECT_EQ(row(kWater).at(6), QStringLiteral("1"));
+    EXPECT_EQ(row(kWater, QStringLiteral("aWtDr, InAlarm")), (QStringList{QStringLiteral("1"), QStringLiteral("0")}));
 
     // With water mail off the choice is not offered: a stored "dry" stays, nothing becomes "wet".
     Exec(QStringLiteral("UPDATE Sensors SET aWtDr = 2 WHERE SensorID = ?"), {kWater});
@@ -225,4 +238,47 @@ TEST_F(SensorOptionsTest, DeletingAsksRemovesTheRowAndKeepsItsHistory)
     ASSERT_TRUE(q.next());
     EXPECT_EQ(q.value(0).toInt(), 2);
     EXPECT_FALSE(row(kHumidity).isEmpty());
+}
+
+// Saving judges the alarm as the scan does, against the new limits and the water choice as it
+// now stands: an alarm the limits have nothing to do with stays.
+TEST_F(SensorOptionsTest, SavingKeepsAnAlarmThatStillHolds)
+{
+    program().settings.SendMailWtr = true;
+    const QString id = QStringLiteral("26A1B2C3D4E5F60E 1E"); // humidity and water
+    const struct
+    {
+        const char *what;
+        bool connected;
+        int readSecsAgo;
+        int wStatus;
+        int storedChoice;
+        int chosen; // WaterA index picked before saving
+        QString alType;
+    } cases[] = {
+        {"silent ten minutes", false, 600, 0, 1, 0, QStringLiteral("9")},
+        {"silent three hours", false, 3 * 3600, 0, 1, 0, QStringLiteral("0")},
+        {"wet, alarm if wet", true, 0, 2, 1, 0, QStringLiteral("5")},
+        {"wet, now alarm if dry", true, 0, 2, 1, 1, QStringLiteral("0")},
+        {"dry, now alarm if dry", true, 0, 0, 1, 1, QStringLiteral("6")},
+        {"tape damaged", true, 0, 1, 2, 1, QStringLiteral("7")},
+        // Between two scans a reading a minute old is still the sensor's last answer.
+        {"wet, read before the last scan's reply", true, 60, 2, 2, 0, QStringLiteral("5")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Exec(QStringLiteral("DELETE FROM Sensors WHERE SensorID = ?"), {id});
+        Exec(QStringLiteral("INSERT INTO Sensors (SensorID, Location, cTmp, cCh2, aTempLo, aTempHi, aCh2Lo, aCh2Hi, "
+                            "wStatus, aWtDr, Connected, LastR, InAlarm, AlType) "
+                            "VALUES (?, 'Plant room', 22, 45, 15, 30, 20, 80, ?, ?, ?, ?, 1, 9)"),
+             {id, c.wStatus, c.storedChoice, c.connected ? 1 : 0, ToSerial(vc.now().addSecs(-c.readSecsAgo))});
+        auto w = open(id);
+        water(*w, c.chosen)->setChecked(true);
+        box(*w, "Lhigh")->setText(QStringLiteral("35")); // the temperature is well within
+        w->ApplyBtn_Click();
+        const QString inAlarm = c.alType == QLatin1String("0") ? QStringLiteral("0") : QStringLiteral("1");
+        EXPECT_EQ(row(id, QStringLiteral("AlType, InAlarm, aTempHi")),
+                  (QStringList{c.alType, inAlarm, QStringLiteral("35")}));
+    }
+    EXPECT_TRUE(boxes.boxes.isEmpty());
 }

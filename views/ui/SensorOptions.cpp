@@ -1,5 +1,6 @@
 #include "views/ui/SensorOptions.h"
 
+#include "shell/DiagnosticLog.h"
 #include "shell/Errors.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
@@ -164,8 +165,21 @@ bool SensorOptions::SaveSensor()
     if (WaterAfrm->isEnabled())
         e.alarmIfDry = WaterA[1]->isChecked();
     m_busy = true;
-    const bool saved = clarow::SaveSensor(m_sensorId, e);
+    QString failure;
+    const bool saved = clarow::SaveSensor(m_sensorId, e, &failure);
     m_busy = false;
+    if (!saved && program().settings.LogErrors)
+        WriteLog(QStringLiteral("Error saving sensor options for ") + m_sensorId + QStringLiteral(": ") + failure);
+    return saved;
+}
+
+bool SensorOptions::saveOrSay()
+{
+    QPointer<SensorOptions> self(this);
+    const bool saved = SaveSensor();
+    // The typed values stay on screen, so the operator can mend them and try again.
+    if (!saved && self)
+        MsgBox(QStringLiteral("The change for this sensor was not successful"), QStringLiteral("Change failed"));
     return saved;
 }
 
@@ -174,8 +188,7 @@ void SensorOptions::ApplyBtn_Click()
     if (m_busy)
         return;
     QPointer<SensorOptions> self(this);
-    if (!SaveSensor())
-        MsgBox(QStringLiteral("The change for this sensor was not successful"), QStringLiteral("Change failed"));
+    saveOrSay();
     if (self && m_closeAfter)
         closeWindow();
 }
@@ -184,8 +197,11 @@ void SensorOptions::ExitBtn_Click()
 {
     if (m_busy)
         return;
-    SaveSensor();
-    closeWindow();
+    QPointer<SensorOptions> self(this);
+    // A failed save keeps the window open: closing would lose the edit without a trace.
+    const bool saved = saveOrSay();
+    if (self && (saved || m_closeAfter))
+        closeWindow();
 }
 
 void SensorOptions::CancelBtn_Click() { closeWindow(); }

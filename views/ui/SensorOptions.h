@@ -39,6 +39,8 @@ protected:
 
 private:
     void Form_Load();
+    // Saves; on failure says so. True when the row was updated.
+    bool saveOrSay();
     void closeWindow();
     void rebuildGrid();
 
