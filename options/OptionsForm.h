@@ -62,6 +62,7 @@ struct OptionsForm
     bool AuthBx = false;
     QString UserNameBx;
     QString PwBx;
+    QString MailSecurityBx = QStringLiteral("Auto"); // the stored text of the chosen MailSecurity
 
     friend bool operator==(const OptionsForm &, const OptionsForm &) = default;
 };
@@ -78,6 +79,11 @@ inline constexpr const char *kShortTime = "Short Time";
 // logging interval, the consecutive count, the mail switches, the login boxes) are corrected
 // in the form as well. Nothing is written to the store.
 void ApplyOptions(OptionsForm &form, Program &p, const QDateTime &now);
+
+// Why the mail addresses cannot be used, for the user: the first unusable address of the
+// "To" list or the "From" address, named with its box's caption; nothing when both can be.
+// Empty boxes pass (the mail settings may be left incomplete).
+[[nodiscard]] std::optional<QString> MailAddressProblem(const QString &to, const QString &from);
 
 // The next history time after the options were applied: two intervals after the start of
 // the current slot, or a minute from now when that has passed. An unstarted schedule (the

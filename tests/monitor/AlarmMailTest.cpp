@@ -233,6 +233,83 @@ TEST(MailMessageForm, QuotedPrintableKeepsLinesAndTrailingBlanks)
     EXPECT_EQ(QByteArray(longLine).replace("=\r\n", ""), QByteArray(100, 'a'));
 }
 
+// How the connection is encrypted, by server, port, log-in and the user's choice.
+TEST(MailSecurityChoice, APasswordTravelsInClearOnlyToThisComputerOrByChoice)
+{
+    struct Case
+    {
+        const char *host;
+        qint32 port;
+        bool auth;
+        MailSecurity security;
+        MailEncryption expected;
+    };
+    using S = MailSecurity;
+    using E = MailEncryption;
+    const Case cases[] = {
+        {"smtp.example.org", 587, true, S::Auto, E::Required},
+        {"192.0.2.7", 25, true, S::Auto, E::Required},
+        {"smtp.example.org", 25, false, S::Auto, E::IfOffered},
+        {"127.0.0.1", 25, true, S::Auto, E::IfOffered},
+        {"127.8.9.10", 2525, true, S::Auto, E::IfOffered},
+        {"localhost", 25, true, S::Auto, E::IfOffered},
+        {"[::1]", 25, true, S::Auto, E::IfOffered},
+        {"localhost.example.org", 25, true, S::Auto, E::Required},
+        {"smtp.example.org", 465, true, S::Auto, E::Implicit},
+        {"smtp.example.org", 2465, false, S::Tls, E::Implicit},
+        {"127.0.0.1", 25, false, S::StartTls, E::Required},
+        {"smtp.example.org", 465, true, S::StartTls, E::Required},
+        {"smtp.example.org", 587, true, S::None, E::Off},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.host) + ":" + std::to_string(c.port) + " auth " + std::to_string(c.auth) + " "
+                     + MailSecurityText(c.security).toStdString());
+        EXPECT_EQ(ChooseEncryption(QLatin1String(c.host), c.port, c.auth, c.security), c.expected);
+    }
+    // The stored texts, in any letter case; an unknown one is the safe default.
+    for (const S s : {S::Auto, S::StartTls, S::Tls, S::None})
+        EXPECT_EQ(MailSecurityFromText(MailSecurityText(s).toLower()), s);
+    EXPECT_EQ(MailSecurityFromText(QStringLiteral("SSL")), S::Auto);
+    EXPECT_EQ(MailSecurityFromText(QString()), S::Auto);
+}
+
+// An address that could carry a second address or an envelope parameter is refused; the forms
+// people use for one address pass.
+TEST(MailEnvelope, AddressesThatCouldCarryMoreAreRefused)
+{
+    const struct
+    {
+        QString address;
+        QString problem; // empty: usable
+    } cases[] = {
+        {QStringLiteral("ops@example.com"), {}},
+        {QStringLiteral("  ops@example.com "), {}},
+        {QStringLiteral("Plant Room <plant@example.com>"), {}},
+        {QStringLiteral("<plant@example.com>"), {}},
+        {QStringLiteral("x@example.com> NOTIFY=NEVER"), QStringLiteral("holds a blank")},
+        {QStringLiteral("x@example.com>NOTIFY=NEVER"), QStringLiteral("holds \"<\" or \">\"")},
+        {QStringLiteral("Ops <x@example.com> NOTIFY=NEVER"), QStringLiteral("holds a blank")},
+        {QStringLiteral("ops@example.com night@example.com"), QStringLiteral("holds a blank")},
+        {QStringLiteral("<ops@example.com><night@example.com>"), QStringLiteral("holds \"<\" or \">\"")},
+        {QStringLiteral("ops@example.com <night@example.com>"),
+         QStringLiteral("has a name with \"@\" before \"<\", which reads as a second address")},
+        {QStringLiteral("ops@example.com, night@example.com"),
+         QStringLiteral("holds \",\" or \";\", which separate addresses")},
+        {QStringLiteral("ops@exa\tmple.com"), QStringLiteral("holds a control character")},
+        {QStringLiteral("ops@example.com\r\nRCPT TO:<x@evil.test>"), QStringLiteral("holds a control character")},
+        {QStringLiteral("Ops <>"), QStringLiteral("is empty")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.address.toStdString());
+        EXPECT_EQ(EnvelopeAddressProblem(c.address), c.problem);
+    }
+    // A list is split at "," and ";" first; each address is judged on its own.
+    const CheckedAddresses list =
+        CheckAddressList(QStringLiteral("ops@example.com; x@example.com> NOTIFY=NEVER,, Night <night@example.com>;"));
+    EXPECT_EQ(list.usable, (QStringList{QStringLiteral("ops@example.com"), QStringLiteral("Night <night@example.com>")}));
+    EXPECT_EQ(list.refused, QStringList{QStringLiteral("\"x@example.com> NOTIFY=NEVER\" holds a blank")});
+}
+
 // ---------------------------------------------------------------- against a real server
 
 struct Row
@@ -556,6 +633,106 @@ TEST_F(AlarmMailServer, TestMailSendsTheFixedMessage)
     TestMail();
     EXPECT_EQ(mails().size(), 1);
     EXPECT_EQ(logEntries().last(), QStringLiteral("Test mail failed. One or more parameters not present."));
+}
+
+// The same alarm against servers with and without encryption, by the connection security
+// chosen. The server's certificate comes from the test authority the transport trusts; a
+// transport that does not trust it sends nothing.
+TEST_F(AlarmMailServer, MailSecurityAgainstServersWithAndWithoutEncryption)
+{
+    using Tls = SmtpServer::Tls;
+    struct Case
+    {
+        const char *name;
+        Tls server;
+        const char *security;
+        bool trustTestAuthority;
+        bool sent;
+        QString logged; // in the failure's log entry
+    };
+    const Case cases[] = {
+        {"auto uses the offered STARTTLS", Tls::StartTls, "Auto", true, true, {}},
+        {"STARTTLS", Tls::StartTls, "STARTTLS", true, true, {}},
+        {"TLS from the start on any port", Tls::Implicit, "TLS", true, true, {}},
+        {"STARTTLS required, none offered", Tls::None, "STARTTLS", true, false,
+         QStringLiteral("The server offers no encryption (no STARTTLS)")},
+        {"certificate not trusted", Tls::StartTls, "Auto", false, false, QStringLiteral("certificate")},
+        {"none sends in clear", Tls::None, "None", true, true, {}},
+    };
+    Settings &s = program().settings;
+    s.MailAuth = true;
+    s.MailUser = QStringLiteral("alarm");
+    s.MailPassword = QStringLiteral("s3cret");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Exec(QStringLiteral("DELETE FROM Sensors"));
+        program().mailFailure.clear();
+        server = std::make_unique<SmtpServer>(c.server, s.MailUser, s.MailPassword);
+        ASSERT_TRUE(server->running()) << server->errors().toStdString();
+        s.MailPort = server->port();
+        s.MailSecurity = QLatin1String(c.security);
+        insert({.id = kA});
+        CurlMailTransport transport(c.trustTestAuthority ? server->caFile() : QString());
+
+        CheckAlarms(transport);
+
+        ASSERT_EQ(mails().size(), c.sent ? 1 : 0) << log().toStdString();
+        EXPECT_EQ(mailSent(kA), c.sent);
+        if (c.sent) {
+            EXPECT_EQ(mails().at(0).tls, c.server != Tls::None);
+            EXPECT_TRUE(mails().at(0).authenticated);
+            continue;
+        }
+        const QStringList entries = logEntries();
+        ASSERT_FALSE(entries.isEmpty());
+        EXPECT_TRUE(entries.last().startsWith(QStringLiteral("Error #-2147220986 ")));
+        EXPECT_TRUE(log().contains(c.logged)) << log().toStdString();
+        // The refused alarm is kept: once the user allows what the server offers, it goes out.
+        s.MailSecurity = c.server == Tls::None ? QStringLiteral("None") : QStringLiteral("Auto");
+        CurlMailTransport trusting(server->caFile());
+        CheckAlarms(trusting);
+        ASSERT_EQ(mails().size(), 1);
+        EXPECT_TRUE(mailSent(kA));
+    }
+}
+
+// A recipient that could carry a second address or an envelope parameter never reaches the
+// server: the others get the alarm and the log names the one left out. An unusable sender
+// keeps the alarm until it is mended.
+TEST_F(AlarmMailServer, AnAddressThatCouldCarryMoreNeverReachesTheEnvelope)
+{
+    Settings &s = program().settings;
+    s.MailAddress = QStringLiteral("ops@example.com; x@example.com> NOTIFY=NEVER; night@example.com");
+    insert({.id = kA});
+
+    CheckAlarms();
+
+    ASSERT_EQ(mails().size(), 1);
+    EXPECT_EQ(mails().at(0).recipients,
+              (QStringList{QStringLiteral("ops@example.com"), QStringLiteral("night@example.com")}));
+    EXPECT_EQ(mails().at(0).header(QStringLiteral("To")), QStringLiteral("ops@example.com, night@example.com"));
+    EXPECT_TRUE(mailSent(kA));
+    EXPECT_TRUE(logEntries().contains(
+        QStringLiteral("Alarm mail: The to address \"x@example.com> NOTIFY=NEVER\" holds a blank; it is left out.")))
+        << log().toStdString();
+
+    s.MailFrom = QStringLiteral("clarow@example.com <relay@evil.test>");
+    insert({.id = kB});
+    CheckAlarms();
+    TestMail();
+    EXPECT_EQ(mails().size(), 1);
+    EXPECT_FALSE(mailSent(kB));
+    EXPECT_TRUE(logEntries().contains(QStringLiteral("Alarm mail failed. The from address \"clarow@example.com "
+                                                     "<relay@evil.test>\" has a name with \"@\" before \"<\", "
+                                                     "which reads as a second address.")))
+        << log().toStdString();
+    EXPECT_TRUE(logEntries().last().startsWith(QStringLiteral("Test mail failed. The from address ")));
+
+    s.MailFrom = QStringLiteral("Clarow <clarow@example.com>");
+    CheckAlarms();
+    ASSERT_EQ(mails().size(), 2);
+    EXPECT_EQ(mails().at(1).mailFrom, QStringLiteral("clarow@example.com"));
+    EXPECT_TRUE(mailSent(kB));
 }
 
 TEST_F(AlarmMailServer, ClosingDownGivesUpOnAServerThatNeverAnswers)
