@@ -348,7 +348,8 @@ QWidget *Options::buildAlarms()
     MailSecurityBx = new QComboBox(page);
     MailSecurityBx->setObjectName(QStringLiteral("MailSecurityBx"));
     MailSecurityBx->setAccessibleName(QStringLiteral("Connection security"));
-    MailSecurityBx->addItem(QStringLiteral("Auto: encrypt when offered, log in only encrypted"), QStringLiteral("Auto"));
+    MailSecurityBx->addItem(QStringLiteral("Auto: encrypt when offered, no password in clear over a network"),
+                            QStringLiteral("Auto"));
     MailSecurityBx->addItem(QStringLiteral("STARTTLS: always encrypt"), QStringLiteral("STARTTLS"));
     MailSecurityBx->addItem(QStringLiteral("TLS: encrypted from the start (port 465)"), QStringLiteral("TLS"));
     MailSecurityBx->addItem(QStringLiteral("None: never encrypt"), QStringLiteral("None"));
