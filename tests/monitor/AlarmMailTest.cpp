@@ -233,81 +233,61 @@ TEST(MailMessageForm, QuotedPrintableKeepsLinesAndTrailingBlanks)
     EXPECT_EQ(QByteArray(longLine).replace("=\r\n", ""), QByteArray(100, 'a'));
 }
 
-// How the connection is encrypted, by server, port, log-in and the user's choice.
+// How the connection is encrypted, by server, port, log-in and the user's choice; and the
+// addresses refused because they could carry a second address or an envelope parameter.
 TEST(MailSecurityChoice, APasswordTravelsInClearOnlyToThisComputerOrByChoice)
 {
-    struct Case
+    using S = MailSecurity;
+    using E = MailEncryption;
+    const struct
     {
         const char *host;
         qint32 port;
         bool auth;
         MailSecurity security;
         MailEncryption expected;
-    };
-    using S = MailSecurity;
-    using E = MailEncryption;
-    const Case cases[] = {
+    } cases[] = {
         {"smtp.example.org", 587, true, S::Auto, E::Required},
-        {"192.0.2.7", 25, true, S::Auto, E::Required},
+        {"localhost.example.org", 25, true, S::Auto, E::Required},
         {"smtp.example.org", 25, false, S::Auto, E::IfOffered},
-        {"127.0.0.1", 25, true, S::Auto, E::IfOffered},
-        {"127.8.9.10", 2525, true, S::Auto, E::IfOffered},
+        {"127.8.9.10", 25, true, S::Auto, E::IfOffered},
         {"localhost", 25, true, S::Auto, E::IfOffered},
         {"[::1]", 25, true, S::Auto, E::IfOffered},
-        {"localhost.example.org", 25, true, S::Auto, E::Required},
         {"smtp.example.org", 465, true, S::Auto, E::Implicit},
         {"smtp.example.org", 2465, false, S::Tls, E::Implicit},
-        {"127.0.0.1", 25, false, S::StartTls, E::Required},
-        {"smtp.example.org", 465, true, S::StartTls, E::Required},
+        {"127.0.0.1", 465, false, S::StartTls, E::Required},
         {"smtp.example.org", 587, true, S::None, E::Off},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.host) + ":" + std::to_string(c.port) + " auth " + std::to_string(c.auth) + " "
-                     + MailSecurityText(c.security).toStdString());
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.host) + ":" + std::to_string(c.port) + " " + MailSecurityText(c.security).toStdString());
         EXPECT_EQ(ChooseEncryption(QLatin1String(c.host), c.port, c.auth, c.security), c.expected);
     }
-    // The stored texts, in any letter case; an unknown one is the safe default.
-    for (const S s : {S::Auto, S::StartTls, S::Tls, S::None})
-        EXPECT_EQ(MailSecurityFromText(MailSecurityText(s).toLower()), s);
-    EXPECT_EQ(MailSecurityFromText(QStringLiteral("SSL")), S::Auto);
-    EXPECT_EQ(MailSecurityFromText(QString()), S::Auto);
+    EXPECT_EQ(MailSecurityFromText(QStringLiteral("starttls")), S::StartTls);
+    EXPECT_EQ(MailSecurityFromText(QStringLiteral("SSL")), S::Auto); // unknown: the safe default
 }
 
-// An address that could carry a second address or an envelope parameter is refused; the forms
-// people use for one address pass.
 TEST(MailEnvelope, AddressesThatCouldCarryMoreAreRefused)
 {
+    const QString brackets = QStringLiteral("holds \"<\" or \">\"");
     const struct
     {
         QString address;
         QString problem; // empty: usable
     } cases[] = {
-        {QStringLiteral("ops@example.com"), {}},
-        {QStringLiteral("  ops@example.com "), {}},
+        {QStringLiteral(" ops@example.com "), {}},
         {QStringLiteral("Plant Room <plant@example.com>"), {}},
-        {QStringLiteral("<plant@example.com>"), {}},
-        {QStringLiteral("x@example.com> NOTIFY=NEVER"), QStringLiteral("holds a blank")},
-        {QStringLiteral("x@example.com>NOTIFY=NEVER"), QStringLiteral("holds \"<\" or \">\"")},
+        {QStringLiteral("x@example.com>NOTIFY=NEVER"), brackets},
         {QStringLiteral("Ops <x@example.com> NOTIFY=NEVER"), QStringLiteral("holds a blank")},
-        {QStringLiteral("ops@example.com night@example.com"), QStringLiteral("holds a blank")},
-        {QStringLiteral("<ops@example.com><night@example.com>"), QStringLiteral("holds \"<\" or \">\"")},
+        {QStringLiteral("<ops@example.com><night@example.com>"), brackets},
         {QStringLiteral("ops@example.com <night@example.com>"),
          QStringLiteral("has a name with \"@\" before \"<\", which reads as a second address")},
         {QStringLiteral("ops@example.com, night@example.com"),
          QStringLiteral("holds \",\" or \";\", which separate addresses")},
-        {QStringLiteral("ops@exa\tmple.com"), QStringLiteral("holds a control character")},
         {QStringLiteral("ops@example.com\r\nRCPT TO:<x@evil.test>"), QStringLiteral("holds a control character")},
         {QStringLiteral("Ops <>"), QStringLiteral("is empty")},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.address.toStdString());
-        EXPECT_EQ(EnvelopeAddressProblem(c.address), c.problem);
-    }
-    // A list is split at "," and ";" first; each address is judged on its own.
-    const CheckedAddresses list =
-        CheckAddressList(QStringLiteral("ops@example.com; x@example.com> NOTIFY=NEVER,, Night <night@example.com>;"));
-    EXPECT_EQ(list.usable, (QStringList{QStringLiteral("ops@example.com"), QStringLiteral("Night <night@example.com>")}));
-    EXPECT_EQ(list.refused, QStringList{QStringLiteral("\"x@example.com> NOTIFY=NEVER\" holds a blank")});
+    for (const auto &c : cases)
+        EXPECT_EQ(EnvelopeAddressProblem(c.address), c.problem) << c.address.toStdString();
 }
 
 // ---------------------------------------------------------------- against a real server
@@ -710,7 +690,6 @@ TEST_F(AlarmMailServer, AnAddressThatCouldCarryMoreNeverReachesTheEnvelope)
     ASSERT_EQ(mails().size(), 1);
     EXPECT_EQ(mails().at(0).recipients,
               (QStringList{QStringLiteral("ops@example.com"), QStringLiteral("night@example.com")}));
-    EXPECT_EQ(mails().at(0).header(QStringLiteral("To")), QStringLiteral("ops@example.com, night@example.com"));
     EXPECT_TRUE(mailSent(kA));
     EXPECT_TRUE(logEntries().contains(
         QStringLiteral("Alarm mail: The to address \"x@example.com> NOTIFY=NEVER\" holds a blank; it is left out.")))
@@ -719,14 +698,12 @@ TEST_F(AlarmMailServer, AnAddressThatCouldCarryMoreNeverReachesTheEnvelope)
     s.MailFrom = QStringLiteral("clarow@example.com <relay@evil.test>");
     insert({.id = kB});
     CheckAlarms();
-    TestMail();
     EXPECT_EQ(mails().size(), 1);
     EXPECT_FALSE(mailSent(kB));
     EXPECT_TRUE(logEntries().contains(QStringLiteral("Alarm mail failed. The from address \"clarow@example.com "
                                                      "<relay@evil.test>\" has a name with \"@\" before \"<\", "
                                                      "which reads as a second address.")))
         << log().toStdString();
-    EXPECT_TRUE(logEntries().last().startsWith(QStringLiteral("Test mail failed. The from address ")));
 
     s.MailFrom = QStringLiteral("Clarow <clarow@example.com>");
     CheckAlarms();

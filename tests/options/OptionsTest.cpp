@@ -460,21 +460,12 @@ TEST_F(OptionsTest, MailAddressesAreCheckedOnApplyAndTestMailAndTheSecurityChoic
     const QString toError = QStringLiteral("Error 5.\rThe to address for email notifications cannot be used: ");
     const QString hint = QStringLiteral(" Several addresses are separated by \",\" or \";\".");
     const Case cases[] = {
-        {"EmailAddBx", QStringLiteral("x@example.com> NOTIFY=NEVER"),
-         toError + QStringLiteral("\"x@example.com> NOTIFY=NEVER\" holds a blank.") + hint},
         {"EmailAddBx", QStringLiteral("ops@example.com; a@example.com b@example.com"),
          toError + QStringLiteral("\"a@example.com b@example.com\" holds a blank.") + hint},
-        {"EmailAddBx", QStringLiteral("ops@example.com <night@example.com>"),
-         toError + QStringLiteral("\"ops@example.com <night@example.com>\" has a name with \"@\" before \"<\", "
-                                  "which reads as a second address.") + hint},
-        {"FromAddBx", QStringLiteral("me@example.com, you@example.com"),
-         QStringLiteral("Error 5.\rThe from address for email notifications cannot be used: \"me@example.com, "
-                        "you@example.com\" holds \",\" or \";\", which separate addresses. It takes a single address.")},
         {"FromAddBx", QStringLiteral("<me@example.com>>"),
          QStringLiteral("Error 5.\rThe from address for email notifications cannot be used: \"<me@example.com>>\" "
                         "holds \"<\" or \">\". It takes a single address.")},
         {"EmailAddBx", QStringLiteral("ops@example.com; Night Shift <night@example.com>;"), {}},
-        {"FromAddBx", QStringLiteral("Plant Room <plant@example.com>"), {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.box) + " = " + c.typed.toStdString());
