@@ -206,6 +206,7 @@ MailServerSettings ServerSettings(const Settings &s)
     server.server = s.MailServer;
     server.port = s.MailPort;
     server.auth = s.MailAuth;
+    server.security = MailSecurityFromText(s.MailSecurity);
     if (s.MailAuth) {
         server.user = s.MailUser;
         server.password = s.MailPassword;
@@ -217,6 +218,34 @@ void LogIfWanted(const QString &message)
 {
     if (program().settings.LogErrors)
         WriteLog(message);
+}
+
+// The envelope of a mail by the settings: the recipients it can go to, the refusal of each
+// one left out, and why it cannot go out at all (an unusable sender or no usable recipient).
+struct Envelope
+{
+    QString recipients;
+    QStringList leftOut;
+    QString failure;
+};
+
+Envelope CheckEnvelope(const Settings &s)
+{
+    Envelope e;
+    if (const QString problem = EnvelopeAddressProblem(s.MailFrom); !problem.isEmpty()) {
+        e.failure = QStringLiteral("The from address \"") + s.MailFrom.trimmed() + QStringLiteral("\" ") + problem
+                    + QLatin1Char('.');
+        return e;
+    }
+    const CheckedAddresses to = CheckAddressList(s.MailAddress);
+    if (to.usable.isEmpty()) {
+        e.failure = QStringLiteral("The to address ") + to.refused.value(0) + QLatin1Char('.');
+        return e;
+    }
+    e.recipients = to.usable.join(QStringLiteral(", "));
+    for (const QString &r : to.refused)
+        e.leftOut << QStringLiteral("The to address ") + r + QStringLiteral("; it is left out.");
+    return e;
 }
 
 void LogFailure(const MailResult &r)
@@ -356,7 +385,18 @@ void CheckAlarms(MailTransport &transport)
             return;
         }
         if (!mail.body.isEmpty()) {
-            const MailResult r = transport.send(ServerSettings(s), {s.MailFrom, s.MailAddress, mail.subject, mail.body});
+            // An address that could smuggle a second recipient or an envelope parameter is
+            // never sent to; the alarm waits for a usable one, and the log says why.
+            const Envelope envelope = CheckEnvelope(s);
+            if (!envelope.failure.isEmpty()) {
+                CountMail(false);
+                NoteMailFailure(QStringLiteral("Alarm mail failed. ") + envelope.failure);
+                return;
+            }
+            for (const QString &leftOut : envelope.leftOut)
+                LogIfWanted(QStringLiteral("Alarm mail: ") + leftOut);
+            const MailResult r =
+                transport.send(ServerSettings(s), {s.MailFrom, envelope.recipients, mail.subject, mail.body});
             CountMail(r.ok);
             if (!r.ok) {
                 NoteMailFailure(MailErrorText(r.number, r.description, r.serverReply, r.libraryError));
@@ -382,12 +422,19 @@ void TestMail(MailTransport &transport)
         LogIfWanted(QStringLiteral("Test mail failed. One or more parameters not present."));
         return;
     }
+    const Envelope envelope = CheckEnvelope(s);
+    if (!envelope.failure.isEmpty()) {
+        LogIfWanted(QStringLiteral("Test mail failed. ") + envelope.failure);
+        return;
+    }
+    for (const QString &leftOut : envelope.leftOut)
+        LogIfWanted(QStringLiteral("Test mail: ") + leftOut);
     const QDateTime now = Now();
     const QLocale locale = QLocale::system();
     const QString body = QStringLiteral("Test: ") + locale.toString(now.date(), QLocale::LongFormat)
                          + QStringLiteral(", ") + locale.toString(now.time(), QLocale::LongFormat);
-    const MailResult r = transport.send(ServerSettings(s),
-                                        {s.MailFrom, s.MailAddress, QStringLiteral("Test message from Clarow"), body});
+    const MailResult r = transport.send(
+        ServerSettings(s), {s.MailFrom, envelope.recipients, QStringLiteral("Test message from Clarow"), body});
     if (!r.ok) {
         LogFailure(r);
         return;

@@ -4,11 +4,14 @@
 #include "shell/Errors.h"
 #include "shell/Program.h"
 
+#include <QFile>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QUuid>
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -21,6 +24,9 @@ namespace {
 struct Transfer
 {
     QByteArray url;
+    long useSsl = CURLUSESSL_TRY;
+    QString noEncryptionReason; // why a server without STARTTLS gets nothing
+    QByteArray caFile;
     bool auth = false;
     QByteArray user;
     QByteArray password;
@@ -81,7 +87,10 @@ void RunTransfer(Transfer &t)
 
     curl_easy_setopt(curl, CURLOPT_URL, t.url.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, t.useSsl);
+    // The certificate checks stay libcurl's: the server's name and its chain are verified.
+    if (!t.caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, t.caFile.constData());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
@@ -115,6 +124,8 @@ void RunTransfer(Transfer &t)
     QString libraryError = QString::fromUtf8(t.errorBuffer).trimmed();
     if (libraryError.isEmpty())
         libraryError = QString::fromUtf8(curl_easy_strerror(code));
+    if (code == CURLE_USE_SSL_FAILED && !t.noEncryptionReason.isEmpty())
+        libraryError = t.noEncryptionReason;
     t.result = {false, kErrMailExchange, QStringLiteral("The message could not be sent through the mail server."),
                 QString::fromUtf8(t.lastReply), libraryError};
 }
@@ -175,7 +186,137 @@ QByteArray MessageIdDomain(const QString &from)
     return domain.isEmpty() ? QByteArrayLiteral("clarow.invalid") : domain.toLatin1();
 }
 
+bool IsControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+// Why a server that offers no STARTTLS was not sent to, by the choice that required it.
+QString NoEncryptionReason(MailSecurity security)
+{
+    if (security == MailSecurity::StartTls)
+        return QStringLiteral("The server offers no encryption (no STARTTLS), which the connection security "
+                              "STARTTLS requires; nothing was sent.");
+    return QStringLiteral("The server offers no encryption (no STARTTLS); nothing was sent, so that the password "
+                          "does not travel in clear. Only if the network to the server is trusted, set the "
+                          "connection security to None.");
+}
+
+MailResult Refused(const QString &reason)
+{
+    return {false, kErrMailExchange, QStringLiteral("The message could not be sent through the mail server."), {},
+            reason};
+}
+
 } // namespace
+
+QString MailSecurityText(MailSecurity security)
+{
+    switch (security) {
+    case MailSecurity::StartTls:
+        return QStringLiteral("STARTTLS");
+    case MailSecurity::Tls:
+        return QStringLiteral("TLS");
+    case MailSecurity::None:
+        return QStringLiteral("None");
+    case MailSecurity::Auto:
+        break;
+    }
+    return QStringLiteral("Auto");
+}
+
+MailSecurity MailSecurityFromText(const QString &text)
+{
+    for (const MailSecurity m : {MailSecurity::StartTls, MailSecurity::Tls, MailSecurity::None}) {
+        if (text.trimmed().compare(MailSecurityText(m), Qt::CaseInsensitive) == 0)
+            return m;
+    }
+    return MailSecurity::Auto;
+}
+
+bool IsLoopbackHost(const QString &host)
+{
+    QString h = host.trimmed();
+    if (h.startsWith(QLatin1Char('[')) && h.endsWith(QLatin1Char(']')))
+        h = h.mid(1, h.size() - 2);
+    if (h.endsWith(QLatin1Char('.')))
+        h.chop(1);
+    if (h.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    QHostAddress address;
+    if (!address.setAddress(h))
+        return false;
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped)
+        return (v4 >> 24) == 127;
+    return address.isLoopback();
+}
+
+MailEncryption ChooseEncryption(const QString &host, qint32 port, bool auth, MailSecurity security)
+{
+    switch (security) {
+    case MailSecurity::Tls:
+        return MailEncryption::Implicit;
+    case MailSecurity::StartTls:
+        return MailEncryption::Required;
+    case MailSecurity::None:
+        return MailEncryption::Off;
+    case MailSecurity::Auto:
+        break;
+    }
+    if (port == 465)
+        return MailEncryption::Implicit;
+    // Without a log-in only the message itself is at stake, and a server that cannot encrypt
+    // still gets the alarm; a password goes out in clear only to this computer.
+    if (auth && !IsLoopbackHost(host))
+        return MailEncryption::Required;
+    return MailEncryption::IfOffered;
+}
+
+QString EnvelopeAddressProblem(const QString &address)
+{
+    const QString a = address.trimmed();
+    for (const QChar c : a) {
+        if (IsControl(c))
+            return QStringLiteral("holds a control character");
+    }
+    if (a.contains(QLatin1Char(',')) || a.contains(QLatin1Char(';')))
+        return QStringLiteral("holds \",\" or \";\", which separate addresses");
+    QString bare = a;
+    const qsizetype open = a.indexOf(QLatin1Char('<'));
+    if (open >= 0 && a.endsWith(QLatin1Char('>'))) {
+        const QString name = a.left(open);
+        if (name.contains(QLatin1Char('>')))
+            return QStringLiteral("holds \"<\" or \">\"");
+        if (name.contains(QLatin1Char('@')))
+            return QStringLiteral("has a name with \"@\" before \"<\", which reads as a second address");
+        bare = a.mid(open + 1, a.size() - open - 2).trimmed();
+    }
+    if (bare.isEmpty())
+        return QStringLiteral("is empty");
+    if (std::any_of(bare.cbegin(), bare.cend(), [](QChar c) { return c.isSpace(); }))
+        return QStringLiteral("holds a blank");
+    if (bare.contains(QLatin1Char('<')) || bare.contains(QLatin1Char('>')))
+        return QStringLiteral("holds \"<\" or \">\"");
+    return {};
+}
+
+CheckedAddresses CheckAddressList(const QString &list)
+{
+    CheckedAddresses out;
+    for (const QString &part : list.split(QRegularExpression(QStringLiteral("[,;]")))) {
+        const QString a = part.trimmed();
+        if (a.isEmpty())
+            continue;
+        const QString problem = EnvelopeAddressProblem(a);
+        if (problem.isEmpty())
+            out.usable << a;
+        else
+            out.refused << QLatin1Char('"') + a + QStringLiteral("\" ") + problem;
+    }
+    return out;
+}
 
 QString HeaderSafe(const QString &text)
 {
@@ -267,12 +408,37 @@ MailResult CurlMailTransport::send(const MailServerSettings &server, const MailM
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     Q_UNUSED(initialised);
 
+    // An address with a blank or a bracket could carry a second address or an envelope
+    // parameter (NOTIFY=NEVER) to the server: such a message does not go out at all.
+    if (const QString problem = EnvelopeAddressProblem(message.from); !problem.isEmpty())
+        return Refused(QStringLiteral("The from address \"") + message.from.trimmed() + QStringLiteral("\" ")
+                       + problem + QLatin1Char('.'));
+    const CheckedAddresses to = CheckAddressList(message.recipients);
+    if (!to.refused.isEmpty())
+        return Refused(QStringLiteral("The to address ") + to.refused.first() + QLatin1Char('.'));
+
     auto t = std::make_shared<Transfer>();
     QString host = server.server.trimmed();
+    const MailEncryption encryption = ChooseEncryption(host, server.port, server.auth, server.security);
     if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
         host = QLatin1Char('[') + host + QLatin1Char(']');
-    const QString scheme = server.port == 465 ? QStringLiteral("smtps://") : QStringLiteral("smtp://");
+    const QString scheme =
+        encryption == MailEncryption::Implicit ? QStringLiteral("smtps://") : QStringLiteral("smtp://");
     t->url = (scheme + host + QLatin1Char(':') + QString::number(server.port)).toUtf8();
+    switch (encryption) {
+    case MailEncryption::Implicit:
+    case MailEncryption::Required:
+        t->useSsl = CURLUSESSL_ALL;
+        break;
+    case MailEncryption::IfOffered:
+        t->useSsl = CURLUSESSL_TRY;
+        break;
+    case MailEncryption::Off:
+        t->useSsl = CURLUSESSL_NONE;
+        break;
+    }
+    t->noEncryptionReason = NoEncryptionReason(server.security);
+    t->caFile = QFile::encodeName(m_caFile);
     t->auth = server.auth;
     t->user = server.user.toUtf8();
     t->password = server.password.toUtf8();

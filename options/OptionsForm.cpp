@@ -1,5 +1,7 @@
 #include "options/OptionsForm.h"
 
+#include "monitor/MailTransport.h"
+
 #include "shell/Database.h"
 #include "shell/Errors.h"
 #include "shell/Helpers.h"
@@ -17,6 +19,8 @@ namespace clarow {
 
 namespace {
 
+// Error number of a value the program cannot use (invalid procedure call or argument).
+constexpr int kErrInvalidValue = 5;
 constexpr float kDefaultInterval = 10;
 constexpr int kDefaultMailPort = 25;
 constexpr double kHumidityFloor = 0;
@@ -111,7 +115,23 @@ OptionsForm FillOptions(Settings &s)
     f.AuthBx = s.MailAuth;
     f.UserNameBx = s.MailAuth ? s.MailUser : QString();
     f.PwBx = s.MailAuth ? s.MailPassword : QString();
+    f.MailSecurityBx = MailSecurityText(MailSecurityFromText(s.MailSecurity));
     return f;
+}
+
+std::optional<QString> MailAddressProblem(const QString &to, const QString &from)
+{
+    const QString hint = QStringLiteral(" Several addresses are separated by \",\" or \";\".");
+    const CheckedAddresses list = CheckAddressList(to);
+    if (!list.refused.isEmpty())
+        return QStringLiteral("The to address for email notifications cannot be used: ") + list.refused.first()
+               + QLatin1Char('.') + hint;
+    if (from.trimmed().isEmpty())
+        return std::nullopt;
+    if (const QString problem = EnvelopeAddressProblem(from); !problem.isEmpty())
+        return QStringLiteral("The from address for email notifications cannot be used: \"") + from.trimmed()
+               + QStringLiteral("\" ") + problem + QStringLiteral(". It takes a single address.");
+    return std::nullopt;
 }
 
 void RescheduleHistory(Program &p, float intervalMinutes, const QDateTime &now)
@@ -174,6 +194,10 @@ void ApplyOptions(OptionsForm &form, Program &p, const QDateTime &now)
 
     s.DateFormat = f.CustDformat;
     s.TimeFormat = f.CustTformat;
+    // Neither address is taken while one of them could carry a second address or an
+    // envelope parameter to the mail server.
+    if (const auto problem = MailAddressProblem(f.EmailAddBx, f.FromAddBx))
+        throw ClarowError(kErrInvalidValue, *problem);
     s.MailAddress = f.EmailAddBx;
     // A port typed after the server name is not taken from there; the port box says it.
     s.MailServer = f.MailSvrBx.section(QLatin1Char(':'), 0, 0);
@@ -182,6 +206,7 @@ void ApplyOptions(OptionsForm &form, Program &p, const QDateTime &now)
     s.SuppressScan = !f.AutoScanChk;
 
     s.MailAuth = f.AuthBx;
+    s.MailSecurity = MailSecurityText(MailSecurityFromText(f.MailSecurityBx));
     if (f.AuthBx) {
         s.MailUser = f.UserNameBx;
         s.MailPassword = f.PwBx;

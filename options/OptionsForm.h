@@ -62,6 +62,7 @@ struct OptionsForm
     bool AuthBx = false;
     QString UserNameBx;
     QString PwBx;
+    QString MailSecurityBx = QStringLiteral("Auto"); // the stored text of the chosen MailSecurity
 
     friend bool operator==(const OptionsForm &, const OptionsForm &) = default;
 };
@@ -83,6 +84,11 @@ void ApplyOptions(OptionsForm &form, Program &p, const QDateTime &now);
 // the schedule go back to what they were, the form is untouched, and the ClarowError is
 // thrown on.
 void ApplyAndSaveOptions(OptionsForm &form, Program &p, const QDateTime &now);
+
+// Why the mail addresses cannot be used, for the user: the first unusable address of the
+// "To" list or the "From" address, named with its box's caption; nothing when both can be.
+// Empty boxes pass (the mail settings may be left incomplete).
+[[nodiscard]] std::optional<QString> MailAddressProblem(const QString &to, const QString &from);
 
 // The next history time after the options were applied: two intervals after the start of
 // the current slot, or a minute from now when that has passed. An unstarted schedule (the

@@ -64,6 +64,7 @@ const Key kKeys[] = {
     {"MailUser", "", &Settings::MailUser},
     {"MailPassword", "", &Settings::MailPassword},
     {"MailAuth", "0", &Settings::MailAuth},
+    {"MailSecurity", "Auto", &Settings::MailSecurity},
     {"DefaultSensorLoc", "Sensor", &Settings::DefaultSensorLoc},
     {"MailFrom", "", &Settings::MailFrom},
     {"MailSubjectA", "", &Settings::MailSubjectA},
@@ -91,9 +92,9 @@ const Key kKeys[] = {
     {"GrHeight", "6000", &Settings::GrHeight},
 };
 constexpr int kKeyCount = sizeof kKeys / sizeof kKeys[0];
-static_assert(kKeyCount == 54);
+static_assert(kKeyCount == 55);
 // LoggingInterval through LogComms are the option keys; the rest are window keys.
-constexpr int kOptionKeyCount = 43;
+constexpr int kOptionKeyCount = 44;
 
 const Key &keyNamed(const char *name)
 {

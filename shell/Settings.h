@@ -40,6 +40,7 @@ struct Settings
     QString MailUser;
     QString MailPassword;
     bool MailAuth = false;
+    QString MailSecurity; // "Auto", "STARTTLS", "TLS" or "None": how the mail connection is encrypted
     QString DefaultSensorLoc;
     QString MailFrom;
     QString MailSubjectA;
@@ -73,7 +74,7 @@ struct Settings
 // convert shows "Error loading options" (one box per failing key) and leaves that field as
 // it was; loading goes on with the next key.
 void LoadOptions();
-// Writes the 43 option keys (LoggingInterval through LogComms). Throws ClarowError when the
+// Writes the 44 option keys (LoggingInterval through LogComms). Throws ClarowError when the
 // store cannot be written.
 bool SaveOptions();
 // The size a main window stored at zero size opens with.

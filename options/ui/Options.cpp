@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColorDialog>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -111,6 +112,7 @@ Options::Options(QWidget *parent) : QWidget(parent)
     });
     connect(SendMailChk, &QCheckBox::toggled, this, &Options::enableMailSwitches);
     connect(AuthBx, &QCheckBox::toggled, this, &Options::enableLogin);
+    connect(MailSecurityBx, &QComboBox::currentIndexChanged, this, &Options::MarkChanged);
 
     FillOptions();
     ApplyBtn->setEnabled(false);
@@ -345,6 +347,17 @@ QWidget *Options::buildAlarms()
     server->addWidget(MailSvrBx, 1);
     server->addWidget(CaptionFor(QStringLiteral("Port"), SMTPportBx));
     addUnitBox(server, SMTPportBx, QString());
+    // Each choice's text says what it does; the stored text rides along as the item's data.
+    MailSecurityBx = new QComboBox(page);
+    MailSecurityBx->setObjectName(QStringLiteral("MailSecurityBx"));
+    MailSecurityBx->setAccessibleName(QStringLiteral("Connection security"));
+    MailSecurityBx->addItem(QStringLiteral("Auto: encrypt when offered, no password in clear over a network"),
+                            QStringLiteral("Auto"));
+    MailSecurityBx->addItem(QStringLiteral("STARTTLS: always encrypt"), QStringLiteral("STARTTLS"));
+    MailSecurityBx->addItem(QStringLiteral("TLS: encrypted from the start (port 465)"), QStringLiteral("TLS"));
+    MailSecurityBx->addItem(QStringLiteral("None: never encrypt"), QStringLiteral("None"));
+    MailSecurityBx->setToolTip(QStringLiteral("Auto sends a password only over an encrypted connection, "
+                                              "unless the mail server runs on this computer"));
 
     auto *form = new QFormLayout;
     form->addRow(CaptionFor(EmailAddBx->accessibleName(), EmailAddBx), EmailAddBx);
@@ -353,6 +366,7 @@ QWidget *Options::buildAlarms()
     form->addRow(CaptionFor(SubjectRTNbx->accessibleName(), SubjectRTNbx), SubjectRTNbx);
     form->addRow(AddLocBx);
     form->addRow(CaptionFor(MailSvrBx->accessibleName(), MailSvrBx), server);
+    form->addRow(CaptionFor(MailSecurityBx->accessibleName(), MailSecurityBx), MailSecurityBx);
     form->addRow(AuthBx);
     form->addRow(CaptionFor(QStringLiteral("User name"), UserNameBx), UserNameBx);
     form->addRow(CaptionFor(QStringLiteral("Password"), PwBx), PwBx);
@@ -443,6 +457,7 @@ void Options::showForm(const OptionsForm &f)
         ColBx[i]->setColour(f.ColBx[i]);
     enableMailSwitches(f.MailSwitchesEnabled);
     enableLogin(f.AuthBx);
+    MailSecurityBx->setCurrentIndex(qMax(0, MailSecurityBx->findData(f.MailSecurityBx)));
 }
 
 OptionsForm Options::form() const
@@ -459,6 +474,7 @@ OptionsForm Options::form() const
     for (int i = 0; i < 8; ++i)
         f.ColBx[i] = ColBx[i]->colour();
     f.MailSwitchesEnabled = SendRTNchk->isEnabled();
+    f.MailSecurityBx = MailSecurityBx->currentData().toString();
     return f;
 }
 
@@ -671,6 +687,13 @@ void Options::TestDTbtn_Click()
 
 void Options::TestMailBtn_Click()
 {
+    // Addresses stored before they were checked are refused here, where the user can mend
+    // them; the test message goes out only with addresses that all can be used.
+    const Settings &s = program().settings;
+    if (const auto problem = MailAddressProblem(s.MailAddress, s.MailFrom)) {
+        MsgBox(*problem, QStringLiteral("Test message"), Buttons::Ok, Icon::Exclamation);
+        return;
+    }
     TestMail();
     MsgBox(QStringLiteral("A test message is being sent to ") + program().settings.MailAddress + QLatin1Char('.'),
            QStringLiteral("Test message"));

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -128,6 +129,7 @@ private:
     QCheckBox *AuthBx = nullptr;
     QLineEdit *UserNameBx = nullptr;
     QLineEdit *PwBx = nullptr;
+    QComboBox *MailSecurityBx = nullptr;
     QPushButton *TestMailBtn = nullptr;
     QPushButton *ResetAlBtn = nullptr;
     // Below the tabs

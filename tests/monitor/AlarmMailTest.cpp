@@ -233,6 +233,63 @@ TEST(MailMessageForm, QuotedPrintableKeepsLinesAndTrailingBlanks)
     EXPECT_EQ(QByteArray(longLine).replace("=\r\n", ""), QByteArray(100, 'a'));
 }
 
+// How the connection is encrypted, by server, port, log-in and the user's choice; and the
+// addresses refused because they could carry a second address or an envelope parameter.
+TEST(MailSecurityChoice, APasswordTravelsInClearOnlyToThisComputerOrByChoice)
+{
+    using S = MailSecurity;
+    using E = MailEncryption;
+    const struct
+    {
+        const char *host;
+        qint32 port;
+        bool auth;
+        MailSecurity security;
+        MailEncryption expected;
+    } cases[] = {
+        {"smtp.example.org", 587, true, S::Auto, E::Required},
+        {"localhost.example.org", 25, true, S::Auto, E::Required},
+        {"smtp.example.org", 25, false, S::Auto, E::IfOffered},
+        {"127.8.9.10", 25, true, S::Auto, E::IfOffered},
+        {"localhost", 25, true, S::Auto, E::IfOffered},
+        {"[::1]", 25, true, S::Auto, E::IfOffered},
+        {"smtp.example.org", 465, true, S::Auto, E::Implicit},
+        {"smtp.example.org", 2465, false, S::Tls, E::Implicit},
+        {"127.0.0.1", 465, false, S::StartTls, E::Required},
+        {"smtp.example.org", 587, true, S::None, E::Off},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.host) + ":" + std::to_string(c.port) + " " + MailSecurityText(c.security).toStdString());
+        EXPECT_EQ(ChooseEncryption(QLatin1String(c.host), c.port, c.auth, c.security), c.expected);
+    }
+    EXPECT_EQ(MailSecurityFromText(QStringLiteral("starttls")), S::StartTls);
+    EXPECT_EQ(MailSecurityFromText(QStringLiteral("SSL")), S::Auto); // unknown: the safe default
+}
+
+TEST(MailEnvelope, AddressesThatCouldCarryMoreAreRefused)
+{
+    const QString brackets = QStringLiteral("holds \"<\" or \">\"");
+    const struct
+    {
+        QString address;
+        QString problem; // empty: usable
+    } cases[] = {
+        {QStringLiteral(" ops@example.com "), {}},
+        {QStringLiteral("Plant Room <plant@example.com>"), {}},
+        {QStringLiteral("x@example.com>NOTIFY=NEVER"), brackets},
+        {QStringLiteral("Ops <x@example.com> NOTIFY=NEVER"), QStringLiteral("holds a blank")},
+        {QStringLiteral("<ops@example.com><night@example.com>"), brackets},
+        {QStringLiteral("ops@example.com <night@example.com>"),
+         QStringLiteral("has a name with \"@\" before \"<\", which reads as a second address")},
+        {QStringLiteral("ops@example.com, night@example.com"),
+         QStringLiteral("holds \",\" or \";\", which separate addresses")},
+        {QStringLiteral("ops@example.com\r\nRCPT TO:<x@evil.test>"), QStringLiteral("holds a control character")},
+        {QStringLiteral("Ops <>"), QStringLiteral("is empty")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(EnvelopeAddressProblem(c.address), c.problem) << c.address.toStdString();
+}
+
 // ---------------------------------------------------------------- against a real server
 
 struct Row
@@ -556,6 +613,103 @@ TEST_F(AlarmMailServer, TestMailSendsTheFixedMessage)
     TestMail();
     EXPECT_EQ(mails().size(), 1);
     EXPECT_EQ(logEntries().last(), QStringLiteral("Test mail failed. One or more parameters not present."));
+}
+
+// The same alarm against servers with and without encryption, by the connection security
+// chosen. The server's certificate comes from the test authority the transport trusts; a
+// transport that does not trust it sends nothing.
+TEST_F(AlarmMailServer, MailSecurityAgainstServersWithAndWithoutEncryption)
+{
+    using Tls = SmtpServer::Tls;
+    struct Case
+    {
+        const char *name;
+        Tls server;
+        const char *security;
+        bool trustTestAuthority;
+        bool sent;
+        QString logged; // in the failure's log entry
+    };
+    const Case cases[] = {
+        {"auto uses the offered STARTTLS", Tls::StartTls, "Auto", true, true, {}},
+        {"STARTTLS", Tls::StartTls, "STARTTLS", true, true, {}},
+        {"TLS from the start on any port", Tls::Implicit, "TLS", true, true, {}},
+        {"STARTTLS required, none offered", Tls::None, "STARTTLS", true, false,
+         QStringLiteral("The server offers no encryption (no STARTTLS)")},
+        {"certificate not trusted", Tls::StartTls, "Auto", false, false, QStringLiteral("certificate")},
+        {"none sends in clear", Tls::None, "None", true, true, {}},
+    };
+    Settings &s = program().settings;
+    s.MailAuth = true;
+    s.MailUser = QStringLiteral("alarm");
+    s.MailPassword = QStringLiteral("s3cret");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Exec(QStringLiteral("DELETE FROM Sensors"));
+        program().mailFailure.clear();
+        server = std::make_unique<SmtpServer>(c.server, s.MailUser, s.MailPassword);
+        ASSERT_TRUE(server->running()) << server->errors().toStdString();
+        s.MailPort = server->port();
+        s.MailSecurity = QLatin1String(c.security);
+        insert({.id = kA});
+        CurlMailTransport transport(c.trustTestAuthority ? server->caFile() : QString());
+
+        CheckAlarms(transport);
+
+        ASSERT_EQ(mails().size(), c.sent ? 1 : 0) << log().toStdString();
+        EXPECT_EQ(mailSent(kA), c.sent);
+        if (c.sent) {
+            EXPECT_EQ(mails().at(0).tls, c.server != Tls::None);
+            EXPECT_TRUE(mails().at(0).authenticated);
+            continue;
+        }
+        const QStringList entries = logEntries();
+        ASSERT_FALSE(entries.isEmpty());
+        EXPECT_TRUE(entries.last().startsWith(QStringLiteral("Error #-2147220986 ")));
+        EXPECT_TRUE(log().contains(c.logged)) << log().toStdString();
+        // The refused alarm is kept: once the user allows what the server offers, it goes out.
+        s.MailSecurity = c.server == Tls::None ? QStringLiteral("None") : QStringLiteral("Auto");
+        CurlMailTransport trusting(server->caFile());
+        CheckAlarms(trusting);
+        ASSERT_EQ(mails().size(), 1);
+        EXPECT_TRUE(mailSent(kA));
+    }
+}
+
+// A recipient that could carry a second address or an envelope parameter never reaches the
+// server: the others get the alarm and the log names the one left out. An unusable sender
+// keeps the alarm until it is mended.
+TEST_F(AlarmMailServer, AnAddressThatCouldCarryMoreNeverReachesTheEnvelope)
+{
+    Settings &s = program().settings;
+    s.MailAddress = QStringLiteral("ops@example.com; x@example.com> NOTIFY=NEVER; night@example.com");
+    insert({.id = kA});
+
+    CheckAlarms();
+
+    ASSERT_EQ(mails().size(), 1);
+    EXPECT_EQ(mails().at(0).recipients,
+              (QStringList{QStringLiteral("ops@example.com"), QStringLiteral("night@example.com")}));
+    EXPECT_TRUE(mailSent(kA));
+    EXPECT_TRUE(logEntries().contains(
+        QStringLiteral("Alarm mail: The to address \"x@example.com> NOTIFY=NEVER\" holds a blank; it is left out.")))
+        << log().toStdString();
+
+    s.MailFrom = QStringLiteral("clarow@example.com <relay@evil.test>");
+    insert({.id = kB});
+    CheckAlarms();
+    EXPECT_EQ(mails().size(), 1);
+    EXPECT_FALSE(mailSent(kB));
+    EXPECT_TRUE(logEntries().contains(QStringLiteral("Alarm mail failed. The from address \"clarow@example.com "
+                                                     "<relay@evil.test>\" has a name with \"@\" before \"<\", "
+                                                     "which reads as a second address.")))
+        << log().toStdString();
+
+    s.MailFrom = QStringLiteral("Clarow <clarow@example.com>");
+    CheckAlarms();
+    ASSERT_EQ(mails().size(), 2);
+    EXPECT_EQ(mails().at(1).mailFrom, QStringLiteral("clarow@example.com"));
+    EXPECT_TRUE(mailSent(kB));
 }
 
 TEST_F(AlarmMailServer, ClosingDownGivesUpOnAServerThatNeverAnswers)

@@ -18,6 +18,8 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDir>
+#include <QComboBox>
+#include <QLabel>
 #include <QFile>
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -31,6 +33,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace clarow;
@@ -528,4 +531,83 @@ TEST_F(OptionsTest, ChoicesToggledByAScreenReaderActAsClicked)
                   child(w, result)->text())
             << result;
     }
+}
+
+// Mail addresses that could carry a second address or an envelope parameter are refused on
+// Apply with the box named and nothing stored, and by the test mail when they were stored
+// before; the connection security is kept by its stored name.
+TEST_F(OptionsTest, MailAddressesAreCheckedOnApplyAndTestMailAndTheSecurityChoiceIsKept)
+{
+    SaveOptions();
+    const QByteArray before = settingsFile();
+    struct Case
+    {
+        const char *box;
+        QString typed;
+        QString error; // empty: applies
+    };
+    const QString toError = QStringLiteral("Error 5.\rThe to address for email notifications cannot be used: ");
+    const QString hint = QStringLiteral(" Several addresses are separated by \",\" or \";\".");
+    const Case cases[] = {
+        {"EmailAddBx", QStringLiteral("ops@example.com; a@example.com b@example.com"),
+         toError + QStringLiteral("\"a@example.com b@example.com\" holds a blank.") + hint},
+        {"FromAddBx", QStringLiteral("<me@example.com>>"),
+         QStringLiteral("Error 5.\rThe from address for email notifications cannot be used: \"<me@example.com>>\" "
+                        "holds \"<\" or \">\". It takes a single address.")},
+        {"EmailAddBx", QStringLiteral("ops@example.com; Night Shift <night@example.com>;"), {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.box) + " = " + c.typed.toStdString());
+        boxes.boxes.clear();
+        Options w;
+        child(w, c.box)->setText(c.typed);
+        EXPECT_EQ(w.ApplyBtn_Click(), c.error.isEmpty());
+        if (c.error.isEmpty()) {
+            EXPECT_TRUE(boxes.boxes.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(boxes.boxes.size(), 1);
+        EXPECT_EQ(boxes.boxes[0].text, c.error);
+        EXPECT_EQ(settingsFile(), before);
+        EXPECT_EQ(child(w, c.box)->text(), c.typed);
+    }
+    EXPECT_EQ(stored("MailAddress"), QStringLiteral("ops@example.com; Night Shift <night@example.com>;"));
+
+    // An address stored before it was checked: the test mail names it and sends nothing.
+    SmtpServer server;
+    ASSERT_TRUE(server.running());
+    Settings &s = program().settings;
+    s.MailServer = QStringLiteral("127.0.0.1");
+    s.MailPort = server.port();
+    s.MailFrom = QStringLiteral("clarow@example.org");
+    s.MailAddress = QStringLiteral("ops@example.org> NOTIFY=NEVER");
+    {
+        boxes.boxes.clear();
+        Options w;
+        click(w, "TestMailBtn");
+        ASSERT_EQ(boxes.boxes.size(), 1);
+        EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Test message"));
+        EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+            QStringLiteral("The to address for email notifications cannot be used: \"ops@example.org> NOTIFY=NEVER\"")));
+        EXPECT_TRUE(server.mails().isEmpty());
+    }
+
+    // The security choice: its caption, its stored name, and back in the box at the next opening.
+    {
+        Options w;
+        auto *security = child<QComboBox>(w, "MailSecurityBx");
+        ASSERT_NE(security, nullptr);
+        EXPECT_EQ(security->accessibleName(), QStringLiteral("Connection security"));
+        const QList<QLabel *> labels = w.findChildren<QLabel *>();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel *l) { return l->buddy() == security; }));
+        EXPECT_EQ(security->currentData().toString(), QStringLiteral("Auto"));
+        child(w, "EmailAddBx")->setText(QStringLiteral("ops@example.org"));
+        security->setCurrentIndex(security->findData(QStringLiteral("STARTTLS")));
+        EXPECT_TRUE(child<QAbstractButton>(w, "ApplyBtn")->isEnabled());
+        ASSERT_TRUE(w.ApplyBtn_Click());
+    }
+    EXPECT_EQ(stored("MailSecurity"), QStringLiteral("STARTTLS"));
+    LoadOptions();
+    Options again;
+    EXPECT_EQ(child<QComboBox>(again, "MailSecurityBx")->currentData().toString(), QStringLiteral("STARTTLS"));
 }

@@ -26,11 +26,15 @@ int ReceivedMail::headerCount(const QString &name) const
     return n;
 }
 
-SmtpServer::SmtpServer(const QString &user, const QString &password)
-    : m_user(user), m_password(password)
+SmtpServer::SmtpServer(const QString &user, const QString &password) : SmtpServer(Tls::None, user, password) {}
+
+SmtpServer::SmtpServer(Tls tls, const QString &user, const QString &password)
+    : m_tls(tls), m_user(user), m_password(password)
 {
     start();
 }
+
+QString SmtpServer::caFile() const { return QDir(m_dir.path()).filePath(QStringLiteral("tls/ca.pem")); }
 
 SmtpServer::~SmtpServer() { stop(); }
 
@@ -42,6 +46,9 @@ bool SmtpServer::start()
                      QStringLiteral("--out"), m_dir.path(), QStringLiteral("--port"), QString::number(m_port)};
     if (!m_user.isEmpty())
         args << QStringLiteral("--user") << m_user << QStringLiteral("--password") << m_password;
+    if (m_tls != Tls::None)
+        args << QStringLiteral("--tls")
+             << (m_tls == Tls::StartTls ? QStringLiteral("starttls") : QStringLiteral("implicit"));
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start(QStringLiteral("/usr/bin/python3"), args);
     if (!m_process.waitForStarted(10000))
@@ -98,6 +105,7 @@ QList<ReceivedMail> SmtpServer::mails() const
         for (const auto &r : o.value(QStringLiteral("rcpt_tos")).toArray())
             m.recipients << r.toString();
         m.authenticated = o.value(QStringLiteral("authenticated")).toBool();
+        m.tls = o.value(QStringLiteral("tls")).toBool();
         m.subject = o.value(QStringLiteral("subject")).toString();
         m.body = o.value(QStringLiteral("body")).toString();
         m.raw = o.value(QStringLiteral("raw")).toString();

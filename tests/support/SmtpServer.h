@@ -16,6 +16,7 @@ struct ReceivedMail
     QString mailFrom;
     QStringList recipients; // the envelope's RCPT TO addresses
     bool authenticated = false;
+    bool tls = false;       // the message came over an encrypted connection
     QString subject;        // decoded
     QString body;           // decoded text, line ends as sent (CR LF)
     QString raw;            // the message data as it came over the wire
@@ -27,11 +28,16 @@ struct ReceivedMail
 };
 
 // A real SMTP server (aiosmtpd under /usr/bin/python3) on 127.0.0.1 for the length of a
-// test. With a user name it offers AUTH LOGIN without TLS and requires it.
+// test. With a user name it offers AUTH LOGIN and requires it. Without TLS it offers no
+// encryption at all; with StartTls it offers STARTTLS, with Implicit it speaks TLS from the
+// first byte, with a certificate for 127.0.0.1 signed by a test authority (caFile).
 class SmtpServer
 {
 public:
+    enum class Tls { None, StartTls, Implicit };
+
     explicit SmtpServer(const QString &user = {}, const QString &password = {});
+    explicit SmtpServer(Tls tls, const QString &user = {}, const QString &password = {});
     ~SmtpServer();
     SmtpServer(const SmtpServer &) = delete;
     SmtpServer &operator=(const SmtpServer &) = delete;
@@ -49,8 +55,11 @@ public:
     [[nodiscard]] QList<ReceivedMail> mails() const;
     // What the server wrote to standard error so far.
     [[nodiscard]] QString errors();
+    // The test authority that signed the server's certificate (a PEM file), with TLS.
+    [[nodiscard]] QString caFile() const;
 
 private:
+    Tls m_tls = Tls::None;
     QString m_user;
     QString m_password;
     QTemporaryDir m_dir;

@@ -5,6 +5,10 @@ Listens on 127.0.0.1 (a free port, or --port), prints the port on its first line
 writes every received message as one JSON file (envelope, raw data, decoded subject,
 headers and body) into --out, or to standard output when --out is not given.
 With --user and --password the server offers AUTH LOGIN (without TLS) and requires it.
+With --tls starttls it offers STARTTLS, with --tls implicit it speaks TLS from the first
+byte; either way with a server certificate for 127.0.0.1 and localhost, signed by a test
+authority that it makes at start (openssl) as tls/ca.pem in --out. Each message records
+whether it came over TLS.
 
 A file named "fault" in --out makes the server misbehave until it is removed, by its text:
 "auth-535" refuses every log-in, "rcpt-550" refuses every recipient, "drop-after-data"
@@ -15,6 +19,8 @@ import argparse
 import asyncio
 import json
 import os
+import ssl
+import subprocess
 import sys
 import threading
 import warnings
@@ -60,6 +66,7 @@ class Recorder:
             "mail_from": envelope.mail_from,
             "rcpt_tos": list(envelope.rcpt_tos),
             "authenticated": bool(getattr(session, "authenticated", False)),
+            "tls": server.transport.get_extra_info("ssl_object") is not None,
             "subject": str(msg.get("Subject", "")),
             "headers": [[k, str(v)] for k, v in msg.items()],
             "body": body,
@@ -77,12 +84,35 @@ class Recorder:
         return "250 Message accepted for delivery"
 
 
+def make_certificates(folder):
+    """A test authority and a server certificate it signed; kept for a restart."""
+    os.makedirs(folder, exist_ok=True)
+    ca_key, ca = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
+    key, csr, cert = (os.path.join(folder, n) for n in ("server.key", "server.csr", "server.pem"))
+    if os.path.exists(cert):
+        return cert, key
+    ext = os.path.join(folder, "server.ext")
+    with open(ext, "w", encoding="ascii") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n"
+                "basicConstraints=CA:FALSE\n"
+                "keyUsage=digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage=serverAuth\n")
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    run = lambda *a: subprocess.run(["openssl", *a], check=True, capture_output=True)
+    run("req", "-x509", *ec, "-keyout", ca_key, "-out", ca, "-days", "2", "-subj", "/CN=Clarow test authority")
+    run("req", "-new", *ec, "-keyout", key, "-out", csr, "-subj", "/CN=localhost")
+    run("x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-days", "2",
+        "-extfile", ext, "-out", cert)
+    return cert, key
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--out", default="")
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
+    parser.add_argument("--tls", choices=["", "starttls", "implicit"], default="")
     args = parser.parse_args()
     # Log-in without TLS is what the tests want; the library's warning about it is noise.
     warnings.simplefilter("ignore")
@@ -97,15 +127,23 @@ def main():
               and auth_data.password == args.password.encode())
         return AuthResult(success=ok, handled=False)
 
+    context = None
+    if args.tls:
+        cert, key = make_certificates(os.path.join(args.out or ".", "tls"))
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(cert, key)
+    starttls = {"tls_context": context} if args.tls == "starttls" else {}
+
     def factory():
         if auth:
             return SMTP(recorder, authenticator=authenticator, auth_required=True,
-                        auth_require_tls=False, auth_exclude_mechanism=["PLAIN"])
-        return SMTP(recorder)
+                        auth_require_tls=False, auth_exclude_mechanism=["PLAIN"], **starttls)
+        return SMTP(recorder, **starttls)
 
     async def serve():
         loop = asyncio.get_running_loop()
-        server = await loop.create_server(factory, "127.0.0.1", args.port, reuse_address=True)
+        server = await loop.create_server(factory, "127.0.0.1", args.port, reuse_address=True,
+                                          ssl=context if args.tls == "implicit" else None)
         print(server.sockets[0].getsockname()[1], flush=True)
         async with server:
             await server.serve_forever()
