@@ -4,6 +4,7 @@
 #include "link/SerialPort.h"
 #include "monitor/AlarmMail.h"
 #include "options/ui/ColourBox.h"
+#include "options/ui/NotifyTab.h"
 #include "shell/Errors.h"
 #include "shell/FindVarnex.h"
 #include "shell/PortLoan.h"
@@ -71,6 +72,9 @@ Options::Options(QWidget *parent) : QWidget(parent)
     m_tabs->setTabToolTip(1, QStringLiteral("Logging parameters and display colors"));
     m_tabs->addTab(buildAlarms(), QStringLiteral("Alarm options"));
     m_tabs->setTabToolTip(2, QStringLiteral("Alarm limits and mailing options"));
+    m_notify = new NotifyTab;
+    m_tabs->addTab(m_notify, QStringLiteral("Notifications"));
+    m_tabs->setTabToolTip(3, QStringLiteral("Push notifications of alarms"));
 
     ApplyBtn = NewButton(this, "ApplyBtn", QStringLiteral("Apply"));
     CancelBtn = NewButton(this, "CancelBtn", QStringLiteral("Cancel"));
@@ -106,6 +110,7 @@ Options::Options(QWidget *parent) : QWidget(parent)
         if (ShortTopt->isChecked())
             CustTformat->setText(QLatin1String(kShortTime));
     });
+    connect(m_notify, &NotifyTab::changed, this, &Options::MarkChanged);
     connect(SendMailChk, &QCheckBox::toggled, this, &Options::enableMailSwitches);
     connect(AuthBx, &QCheckBox::toggled, this, &Options::enableLogin);
 
@@ -522,9 +527,15 @@ void Options::rebuildGrid()
 bool Options::ApplyBtn_Click()
 {
     OptionsForm f = form();
+    if (const QString problem = m_notify->problem(); !problem.isEmpty()) {
+        m_tabs->setCurrentWidget(m_notify);
+        MsgBox(problem, QStringLiteral("Notifications"));
+        return false;
+    }
     try {
         ApplyOptions(f, program(), Now());
         SaveOptions();
+        m_notify->save();
     } catch (const ClarowError &e) {
         showForm(f);
         ShowError(e.number(), e.description());

@@ -18,6 +18,7 @@ class QTabWidget;
 namespace clarow {
 
 class ColourBox;
+class NotifyTab;
 
 // The Main Options window: every program-wide setting, with the port, format and mail tests
 // and the alarm reset. It shows and collects; the rules are those of OptionsForm.
@@ -131,6 +132,7 @@ private:
     QPushButton *ApplyBtn = nullptr;
     QPushButton *CancelBtn = nullptr;
     QPushButton *ExitBtn = nullptr;
+    NotifyTab *m_notify = nullptr; // the Notifications page
 
     std::function<void()> m_rebuildGrid;
     std::function<void()> m_openFirmwareUpdate;
