@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QSysInfo>
 #include <QThread>
+#include <QTimer>
 
 #include <mosquitto.h>
 
@@ -294,6 +295,13 @@ bool MqttPublisher::start()
     }
     m_loopRunning = true;
     g_active = this;
+    // A broker that cannot be reached at all never says goodbye: say it once here.
+    QTimer::singleShot(10000, this, [this] {
+        if (m_connected.load() || m_lossLogged)
+            return;
+        m_lossLogged = true;
+        WriteLog(QStringLiteral("MQTT: no connection to %1 yet; trying again.").arg(m_settings.broker));
+    });
     return true;
 }
 

@@ -310,6 +310,9 @@ int RecordNotifications()
     QList<StateRow> rows = LoadStateRows();
 
     // The mail's rule: a change that lasts the needed count of scans makes a notification due.
+    // This state is the notifications' own and outlives the close-down (which resets the
+    // mail's), so an alarm that lasts across a restart is not sent a second time, and one that
+    // ended meanwhile gets its return to normal at the first scan.
     bool due = false;
     for (StateRow &s : rows) {
         const bool inAlarm = s.row.inAlarm.value_or(false);
