@@ -5,6 +5,7 @@
 #include "monitor/AlarmMail.h"
 #include "monitor/Decoder.h"
 #include "monitor/Metrics.h"
+#include "monitor/Notify.h"
 #include "monitor/ReadAdapter.h"
 #include "monitor/SensorTable.h"
 #include "shell/Database.h"
@@ -282,6 +283,7 @@ bool ScanCycle::DecodeReadings(bool toHistory)
     }
     if (MailPending)
         CheckAlarms();
+    NotifyAfterScan();
     return true;
 }
 

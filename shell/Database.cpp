@@ -327,6 +327,12 @@ void OpenDatabase()
     // The alarm a mail went out for (AlType at the time), so that the mail that ends it can
     // tell a sensor that came back from one that cooled down.
     EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("MailedAlType"), QStringLiteral("INTEGER"));
+    // The push notifications' own alarm state beside the mail's, and their outbox of
+    // deliveries still owed, so that a channel that is down loses nothing across a restart.
+    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("NotifySent"), QStringLiteral("INTEGER"));
+    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("NotifyConc"), QStringLiteral("INTEGER"));
+    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("NotifiedAlType"), QStringLiteral("INTEGER"));
+    EnsureTable(QStringLiteral("Outbox"), QLatin1String(kOutboxTable));
     ApplyNameFallbacks(program().settings);
 }
 
@@ -346,6 +352,23 @@ bool EnsureColumn(const QString &table, const QString &column, const QString &ty
     try {
         Exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3%4")
                  .arg(Bracketed(table), Bracketed(column), type, flag ? QString() : QStringLiteral(" NULL")));
+        return true;
+    } catch (const ClarowError &) {
+        return false;
+    }
+}
+
+bool EnsureTable(const QString &table, const QString &createSql)
+{
+    if (!DatabaseIsOpen() || !IsPlainName(table))
+        return false;
+    try {
+        Exec(QStringLiteral("SELECT 1 FROM %1 LIMIT 0").arg(Bracketed(table)));
+        return true;
+    } catch (const ClarowError &) {
+    }
+    try {
+        Exec(createSql);
         return true;
     } catch (const ClarowError &) {
         return false;

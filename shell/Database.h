@@ -52,6 +52,17 @@ QSqlQuery Exec(const QSqlDatabase &db, const QString &sql, const QVariantList &b
 // Adds a column when a select of it fails. True when the column exists afterwards.
 bool EnsureColumn(const QString &table, const QString &column, const QString &type);
 
+// Creates a table with the given statement when a select of it fails. True when the table
+// exists afterwards.
+bool EnsureTable(const QString &table, const QString &createSql);
+
+// The table of push notifications not yet delivered, one row per event and sensor, oldest
+// first; a row goes once its receiver has taken it.
+inline constexpr const char *kOutboxTable =
+    "CREATE TABLE Outbox (Id INTEGER PRIMARY KEY AUTOINCREMENT, Channel TEXT NOT NULL, Event TEXT NOT NULL, "
+    "SensorID TEXT NOT NULL, Created REAL NOT NULL, Payload TEXT NOT NULL, Attempts INTEGER NOT NULL DEFAULT 0, "
+    "LastError TEXT)";
+
 // Close-down: saves the window positions, closes the serial port, resets the alarm and mail
 // state of every sensor, closes the connection. Never throws: the connection is closed even
 // when a step before fails.

@@ -22,7 +22,10 @@ CREATE TABLE Sensors (
     MailSent     INTEGER DEFAULT 0,
     MailedAlType INTEGER NULL,
     wStatus      TINYINT NULL,
-    aWtDr        TINYINT NULL
+    aWtDr        TINYINT NULL,
+    NotifySent   INTEGER DEFAULT 0,
+    NotifyConc   INTEGER DEFAULT 0,
+    NotifiedAlType INTEGER NULL
 );
 
 CREATE TABLE LogTbl (
@@ -33,6 +36,18 @@ CREATE TABLE LogTbl (
     lWtr     TINYINT NULL
 );
 CREATE INDEX LogTbl_Sensor_Time ON LogTbl (SensorID, lTime);
+
+-- Push notifications not yet delivered (one row per event and sensor, oldest first).
+CREATE TABLE Outbox (
+    Id        INTEGER PRIMARY KEY AUTOINCREMENT,
+    Channel   TEXT NOT NULL,
+    Event     TEXT NOT NULL,
+    SensorID  TEXT NOT NULL,
+    Created   REAL NOT NULL,
+    Payload   TEXT NOT NULL,
+    Attempts  INTEGER NOT NULL DEFAULT 0,
+    LastError TEXT
+);
 
 -- Read by the check step of a compaction; its content is not used.
 CREATE TABLE Options (

@@ -5,6 +5,7 @@
 #include "monitor/AlarmMail.h"
 #include "options/ui/ColourBox.h"
 #include "shell/DiagnosticLog.h"
+#include "options/ui/NotifyTab.h"
 #include "shell/Errors.h"
 #include "shell/FindVarnex.h"
 #include "shell/PortLoan.h"
@@ -73,6 +74,9 @@ Options::Options(QWidget *parent) : QWidget(parent)
     m_tabs->setTabToolTip(1, QStringLiteral("Logging parameters and display colors"));
     m_tabs->addTab(buildAlarms(), QStringLiteral("Alarm options"));
     m_tabs->setTabToolTip(2, QStringLiteral("Alarm limits and mailing options"));
+    m_notify = new NotifyTab;
+    m_tabs->addTab(m_notify, QStringLiteral("Notifications"));
+    m_tabs->setTabToolTip(3, QStringLiteral("Push notifications of alarms"));
 
     ApplyBtn = NewButton(this, "ApplyBtn", QStringLiteral("Apply"));
     CancelBtn = NewButton(this, "CancelBtn", QStringLiteral("Cancel"));
@@ -110,6 +114,7 @@ Options::Options(QWidget *parent) : QWidget(parent)
         if (on)
             CustTformat->setText(QLatin1String(kShortTime));
     });
+    connect(m_notify, &NotifyTab::changed, this, &Options::MarkChanged);
     connect(SendMailChk, &QCheckBox::toggled, this, &Options::enableMailSwitches);
     connect(AuthBx, &QCheckBox::toggled, this, &Options::enableLogin);
     connect(MailSecurityBx, &QComboBox::currentIndexChanged, this, &Options::MarkChanged);
@@ -543,8 +548,14 @@ bool Options::ApplyBtn_Click()
     // A failed Apply changes nothing: the settings in use stay, and the boxes keep what was
     // typed so that it can be mended.
     OptionsForm f = form();
+    if (const QString problem = m_notify->problem(); !problem.isEmpty()) {
+        m_tabs->setCurrentWidget(m_notify);
+        MsgBox(problem, QStringLiteral("Notifications"));
+        return false;
+    }
     try {
         ApplyAndSaveOptions(f, program(), Now());
+        m_notify->save();
     } catch (const ClarowError &e) {
         applyFailed(e.number(), e.description());
         return false;

@@ -19,6 +19,7 @@ class QTabWidget;
 namespace clarow {
 
 class ColourBox;
+class NotifyTab;
 
 // The Main Options window: every program-wide setting, with the port, format and mail tests
 // and the alarm reset. It shows and collects; the rules are those of OptionsForm.
@@ -136,6 +137,7 @@ private:
     QPushButton *ApplyBtn = nullptr;
     QPushButton *CancelBtn = nullptr;
     QPushButton *ExitBtn = nullptr;
+    NotifyTab *m_notify = nullptr; // the Notifications page
 
     std::function<void()> m_rebuildGrid;
     std::function<void()> m_openFirmwareUpdate;

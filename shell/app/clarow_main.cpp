@@ -1,5 +1,6 @@
 #include "link/CommandLine.h"
 #include "monitor/Metrics.h"
+#include "monitor/MqttPublisher.h"
 #include "shell/Headless.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
@@ -39,6 +40,7 @@ int runHeadless(QCoreApplication &app)
     if (!holdProgramFolder(lock))
         return 1;
     const std::unique_ptr<MetricsExporter> metrics = StartMetrics(QCoreApplication::arguments());
+    const std::unique_ptr<MqttPublisher> mqtt = StartMqtt();
     Headless monitor;
     ShutdownSignals signals;
     QObject::connect(&signals, &ShutdownSignals::requested, &monitor, &Headless::requestShutdown);
@@ -68,6 +70,8 @@ int runWithWindows(QApplication &app)
     // Metrics for the monitoring stack, when an address is given: served from the start, so
     // that a scraper sees the program even while the adapter is still being looked for.
     const std::unique_ptr<MetricsExporter> metrics = StartMetrics(QCoreApplication::arguments());
+    // Sensor states for Home Assistant and other MQTT subscribers, when a broker is set.
+    const std::unique_ptr<MqttPublisher> mqtt = StartMqtt();
 
     MainMDI main;
     ShutdownSignals signals;

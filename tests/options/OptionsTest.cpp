@@ -11,6 +11,7 @@
 #include "Accessible.h"
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
+#include "PushReceivers.h"
 #include "SmtpServer.h"
 #include "TestHome.h"
 
@@ -442,12 +443,12 @@ TEST_F(OptionsTest, EveryFieldHasItsCaptionAndEveryButtonTheKeyboard)
 {
     Options w;
     const auto *tabs = w.findChild<QTabWidget *>();
-    ASSERT_EQ(tabs->count(), 3);
+    ASSERT_EQ(tabs->count(), 4);
     const QStringList captions{QStringLiteral("General"), QStringLiteral("Logging and display"),
-                               QStringLiteral("Alarm options")};
+                               QStringLiteral("Alarm options"), QStringLiteral("Notifications")};
     const QStringList tips{QStringLiteral("General options"), QStringLiteral("Logging parameters and display colors"),
-                           QStringLiteral("Alarm limits and mailing options")};
-    for (int i = 0; i < 3; ++i) {
+                           QStringLiteral("Alarm limits and mailing options"), QStringLiteral("Push notifications of alarms")};
+    for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(tabs->tabText(i), captions[i]);
         EXPECT_EQ(tabs->tabToolTip(i), tips[i]);
     }
@@ -610,4 +611,38 @@ TEST_F(OptionsTest, MailAddressesAreCheckedOnApplyAndTestMailAndTheSecurityChoic
     LoadOptions();
     Options again;
     EXPECT_EQ(child<QComboBox>(again, "MailSecurityBx")->currentData().toString(), QStringLiteral("STARTTLS"));
+}
+
+// The Notifications page: a wrong address is refused before anything is stored, a good one is
+// stored in [Notify] by Apply, and Test shows what the receiver answered.
+TEST_F(OptionsTest, NotificationsAreCheckedStoredAndTested)
+{
+    WebhookSink sink;
+    ASSERT_TRUE(sink.running());
+    Options w;
+    auto *format = w.findChild<QComboBox *>(QStringLiteral("WebhookFormatBx"));
+    ASSERT_NE(format, nullptr);
+    child(w, "WebhookUrlBx")->setText(QStringLiteral("ftp://example.org/hook"));
+    EXPECT_FALSE(w.ApplyBtn_Click());
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Notifications"));
+    EXPECT_EQ(stored("SendMailAlarm"), QString()); // nothing of the options was stored either
+
+    child(w, "WebhookUrlBx")->setText(sink.url());
+    format->setCurrentIndex(format->findData(QStringLiteral("ntfy")));
+    child(w, "WebhookTokenBx")->setText(QStringLiteral("tk_1"));
+    click(w, "TestWebhookBtn");
+    EXPECT_EQ(child(w, "WebhookResultBx")->text(), QStringLiteral("Sent: the receiver answered HTTP 200."));
+    ASSERT_EQ(sink.requests().size(), 1);
+    EXPECT_EQ(sink.requests()[0].value(QStringLiteral("headers")).toObject().value(QStringLiteral("Authorization")).toString(),
+              QStringLiteral("Bearer tk_1"));
+    sink.failWith(502);
+    click(w, "TestWebhookBtn");
+    EXPECT_TRUE(child(w, "WebhookResultBx")->text().startsWith(QStringLiteral("Failed: The receiver answered HTTP 502")));
+
+    ASSERT_TRUE(w.ApplyBtn_Click());
+    QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
+    EXPECT_EQ(store.value(QStringLiteral("Notify/WebhookUrl")).toString(), sink.url());
+    EXPECT_EQ(store.value(QStringLiteral("Notify/WebhookFormat")).toString(), QStringLiteral("ntfy"));
+    EXPECT_EQ(store.value(QStringLiteral("Notify/WebhookToken")).toString(), QStringLiteral("tk_1"));
 }
