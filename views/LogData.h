@@ -3,6 +3,7 @@
 #include "views/SensorKind.h"
 
 #include <QDateTime>
+#include <QSqlDatabase>
 #include <QString>
 
 #include <vector>
@@ -75,6 +76,12 @@ struct LoadResult
 // exceeded" message when there are more. Uses a read-only connection of its own to the program's database file.
 LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &from,
                        const QDateTime &to);
+
+// LoadLogData for a reader on a thread of its own: through db, a connection that thread opened,
+// and without the message box; truncated (when given) tells that the range held more than
+// kMaxLogRows readings and only the oldest kMaxLogRows were taken.
+LoadResult LoadLogDataOn(const QSqlDatabase &db, LogData &data, const QString &sensorId,
+                         const QDateTime &from, const QDateTime &to, bool *truncated = nullptr);
 
 // Asks "Confirm load" when more than kConfirmRows readings would fill the grid; true when the
 // grid is to be filled.
