@@ -46,9 +46,9 @@ QByteArray firstOf(const QList<QPair<QByteArray, QByteArray>> &list, const QByte
 
 } // namespace
 
-QByteArray HttpRequest::argument(const QByteArray &name) const { return firstOf(query, name); }
+QByteArray HttpRequestHead::argument(const QByteArray &name) const { return firstOf(query, name); }
 
-QByteArray HttpRequest::header(const QByteArray &name) const { return firstOf(headers, name); }
+QByteArray HttpRequestHead::header(const QByteArray &name) const { return firstOf(headers, name); }
 
 // libmicrohttpd driven by one thread of ours. Every callback runs on that thread, so the
 // connection table needs no lock; the thread also closes connections that overstay.
@@ -163,7 +163,7 @@ struct HttpServer::Engine
         }
         if (!found)
             return plain(MHD_HTTP_NOT_FOUND, "Not found.");
-        HttpRequest request;
+        HttpRequestHead request;
         request.method = method;
         request.path = path;
         MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &collect, &request.query);
@@ -234,7 +234,7 @@ HttpServer::~HttpServer() { stop(); }
 
 void HttpServer::route(const QByteArray &path, Handler handler)
 {
-    m_routes.append({path, false, [h = std::move(handler)](const HttpRequest &) { return h(); }});
+    m_routes.append({path, false, [h = std::move(handler)](const HttpRequestHead &) { return h(); }});
 }
 
 void HttpServer::route(const QByteArray &path, RequestHandler handler)

@@ -22,7 +22,7 @@ struct HttpResponse
 
 // What a route is told of the request: its path, the decoded query arguments and the header
 // lines (names in lower case), in the order they came.
-struct HttpRequest
+struct HttpRequestHead
 {
     QByteArray method;
     QByteArray path;
@@ -53,7 +53,7 @@ class HttpServer
 {
 public:
     using Handler = std::function<HttpResponse()>;
-    using RequestHandler = std::function<HttpResponse(const HttpRequest &)>;
+    using RequestHandler = std::function<HttpResponse(const HttpRequestHead &)>;
 
     explicit HttpServer(const HttpLimits &limits = {});
     ~HttpServer();

@@ -365,7 +365,7 @@ HttpResponse sensorPage(const WebState &state, const QString &id, const QByteArr
     return answer(200, kHtml, html.toUtf8());
 }
 
-HttpResponse exportFile(const WebState &state, const QString &id, const HttpRequest &request)
+HttpResponse exportFile(const WebState &state, const QString &id, const HttpRequestHead &request)
 {
     const QDate from = QDate::fromString(QString::fromLatin1(request.argument("from")), Qt::ISODate);
     const QDate to = QDate::fromString(QString::fromLatin1(request.argument("to")), Qt::ISODate);
@@ -836,7 +836,7 @@ constexpr int kRefreshAnywayMs = 2000;
 
 // Checks the password once per distinct Authorization value: the hash costs tens of
 // milliseconds, and a page brings its style sheet, script and data with the same value.
-bool admitted(WebPage::Shared &shared, const HttpRequest &request)
+bool admitted(WebPage::Shared &shared, const HttpRequestHead &request)
 {
     QString user, hash;
     QByteArray accepted;
@@ -936,7 +936,7 @@ void WebPage::serveOn(HttpServer &http)
     const std::shared_ptr<Shared> shared = m_shared;
     // A copy of one of the built texts, after the password check.
     auto built = [shared](QByteArray Shared::*member, QByteArray type) {
-        return [shared, member, type](const HttpRequest &request) {
+        return [shared, member, type](const HttpRequestHead &request) {
             if (!admitted(*shared, request))
                 return unauthorized();
             QByteArray body;
@@ -950,12 +950,12 @@ void WebPage::serveOn(HttpServer &http)
     http.route(QByteArrayLiteral("/"), built(&Shared::grid, kHtml));
     http.route(QByteArrayLiteral("/api/sensors"), built(&Shared::json, "application/json"));
     http.route(QByteArrayLiteral("/app.css"), built(&Shared::css, "text/css; charset=utf-8"));
-    http.route(QByteArrayLiteral("/app.js"), [shared](const HttpRequest &request) {
+    http.route(QByteArrayLiteral("/app.js"), [shared](const HttpRequestHead &request) {
         if (!admitted(*shared, request))
             return unauthorized();
         return answer(200, "text/javascript; charset=utf-8", WebScript());
     });
-    http.routePrefix(QByteArrayLiteral("/sensor/"), [shared](const HttpRequest &request) {
+    http.routePrefix(QByteArrayLiteral("/sensor/"), [shared](const HttpRequestHead &request) {
         if (!admitted(*shared, request))
             return unauthorized();
         std::shared_ptr<const WebState> state;
