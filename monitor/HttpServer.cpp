@@ -28,7 +28,27 @@ HttpResponse plain(int status, const char *text)
     return r;
 }
 
+MHD_Result collect(void *cls, MHD_ValueKind, const char *key, const char *value)
+{
+    auto *list = static_cast<QList<QPair<QByteArray, QByteArray>> *>(cls);
+    list->append({QByteArray(key ? key : ""), QByteArray(value ? value : "")});
+    return MHD_YES;
+}
+
+QByteArray firstOf(const QList<QPair<QByteArray, QByteArray>> &list, const QByteArray &name)
+{
+    for (const auto &[key, value] : list) {
+        if (key == name)
+            return value;
+    }
+    return {};
+}
+
 } // namespace
+
+QByteArray HttpRequestHead::argument(const QByteArray &name) const { return firstOf(query, name); }
+
+QByteArray HttpRequestHead::header(const QByteArray &name) const { return firstOf(headers, name); }
 
 // libmicrohttpd driven by one thread of ours. Every callback runs on that thread, so the
 // connection table needs no lock; the thread also closes connections that overstay.
@@ -42,7 +62,7 @@ struct HttpServer::Engine
     };
 
     HttpLimits limits;
-    QList<QPair<QByteArray, Handler>> routes;
+    QList<Route> routes;
     MHD_Daemon *daemon = nullptr;
     std::thread thread;
     std::atomic<bool> stopping{false};
@@ -129,13 +149,28 @@ struct HttpServer::Engine
         return std::nullopt;
     }
 
-    HttpResponse respond(const char *url)
+    HttpResponse respond(MHD_Connection *connection, const char *url, const char *method)
     {
-        for (const auto &[path, handler] : routes) {
-            if (path == url)
-                return handler();
+        const QByteArray path(url);
+        const Route *found = nullptr;
+        for (const Route &r : routes) {
+            if (!r.prefix && r.path == path) {
+                found = &r;
+                break;
+            }
+            if (r.prefix && path.startsWith(r.path) && (!found || (found->prefix && r.path.size() > found->path.size())))
+                found = &r;
         }
-        return plain(MHD_HTTP_NOT_FOUND, "Not found.");
+        if (!found)
+            return plain(MHD_HTTP_NOT_FOUND, "Not found.");
+        HttpRequestHead request;
+        request.method = method;
+        request.path = path;
+        MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &collect, &request.query);
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, &collect, &request.headers);
+        for (auto &h : request.headers)
+            h.first = h.first.toLower();
+        return found->handler(request);
     }
 
     static MHD_Result queue(MHD_Connection *connection, const HttpResponse &r)
@@ -170,7 +205,7 @@ struct HttpServer::Engine
             *uploadSize = 0;
             return MHD_YES;
         }
-        return queue(connection, self->respond(url));
+        return queue(connection, self->respond(connection, url, method));
     }
 
     static void onConnection(void *cls, MHD_Connection *connection, void **socketContext,
@@ -197,7 +232,20 @@ HttpServer::HttpServer(const HttpLimits &limits) : m_limits(limits) {}
 
 HttpServer::~HttpServer() { stop(); }
 
-void HttpServer::route(const QByteArray &path, Handler handler) { m_routes.append({path, std::move(handler)}); }
+void HttpServer::route(const QByteArray &path, Handler handler)
+{
+    m_routes.append({path, false, [h = std::move(handler)](const HttpRequestHead &) { return h(); }});
+}
+
+void HttpServer::route(const QByteArray &path, RequestHandler handler)
+{
+    m_routes.append({path, false, std::move(handler)});
+}
+
+void HttpServer::routePrefix(const QByteArray &prefix, RequestHandler handler)
+{
+    m_routes.append({prefix, true, std::move(handler)});
+}
 
 bool HttpServer::listen(const QHostAddress &host, quint16 port)
 {

@@ -20,6 +20,20 @@ struct HttpResponse
     QList<QPair<QByteArray, QByteArray>> headers;
 };
 
+// What a route is told of the request: its path, the decoded query arguments and the header
+// lines (names in lower case), in the order they came.
+struct HttpRequestHead
+{
+    QByteArray method;
+    QByteArray path;
+    QList<QPair<QByteArray, QByteArray>> query;
+    QList<QPair<QByteArray, QByteArray>> headers;
+
+    // The first value of a query argument or header line (name in lower case); empty when absent.
+    [[nodiscard]] QByteArray argument(const QByteArray &name) const;
+    [[nodiscard]] QByteArray header(const QByteArray &name) const;
+};
+
 // What one peer may cost the program. Whatever a client sends or withholds, the server holds
 // at most maxConnections sockets with at most memoryPerConnection bytes each, and none of them
 // longer than idleSeconds without a complete request.
@@ -31,7 +45,7 @@ struct HttpLimits
     int idleSeconds = 10;          // idle, or still sending its head after this: closed
 };
 
-// A small HTTP/1.1 server for read-only pages: routes by exact path, answers GET and HEAD, and
+// A small HTTP/1.1 server for read-only pages: routes by exact path or path prefix, answers GET and HEAD, and
 // refuses every request with a body. It runs on a thread of its own, so no request ever waits
 // for the scan cycle; a route's handler runs on that thread and must only read state that is
 // safe to read from there (a snapshot the program's thread keeps up to date).
@@ -39,6 +53,7 @@ class HttpServer
 {
 public:
     using Handler = std::function<HttpResponse()>;
+    using RequestHandler = std::function<HttpResponse(const HttpRequestHead &)>;
 
     explicit HttpServer(const HttpLimits &limits = {});
     ~HttpServer();
@@ -47,6 +62,9 @@ public:
 
     // Routes are set before listen().
     void route(const QByteArray &path, Handler handler);
+    void route(const QByteArray &path, RequestHandler handler);
+    // Every path that starts with prefix and has no exact route; the longest prefix wins.
+    void routePrefix(const QByteArray &prefix, RequestHandler handler);
 
     // Binds host:port (port 0 picks a free one) and starts serving; false with errorText()
     // when the address cannot be bound.
@@ -60,7 +78,13 @@ public:
 
 private:
     HttpLimits m_limits;
-    QList<QPair<QByteArray, Handler>> m_routes;
+    struct Route
+    {
+        QByteArray path;
+        bool prefix = false;
+        RequestHandler handler;
+    };
+    QList<Route> m_routes;
     std::unique_ptr<Engine> m_engine;
     QString m_error;
 };

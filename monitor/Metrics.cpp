@@ -358,22 +358,28 @@ bool MetricsExporter::listen(const QString &address)
     const std::optional<ListenAddress> a = ParseListenAddress(address, &m_error);
     if (!a)
         return false;
-    refresh();
     auto http = std::make_unique<HttpServer>(m_limits);
-    http->route(QByteArrayLiteral("/metrics"), [page = m_page] {
+    serveOn(*http);
+    if (!http->listen(a->host, a->port)) {
+        m_timer.stop();
+        m_error = QStringLiteral("Cannot listen on %1: %2").arg(address, http->errorText());
+        return false;
+    }
+    m_http = std::move(http);
+    return true;
+}
+
+void MetricsExporter::serveOn(HttpServer &http)
+{
+    refresh();
+    http.route(QByteArrayLiteral("/metrics"), [page = m_page] {
         HttpResponse r;
         r.contentType = QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8");
         const QMutexLocker lock(&page->mutex);
         r.body = page->text;
         return r;
     });
-    if (!http->listen(a->host, a->port)) {
-        m_error = QStringLiteral("Cannot listen on %1: %2").arg(address, http->errorText());
-        return false;
-    }
-    m_http = std::move(http);
     m_timer.start();
-    return true;
 }
 
 bool MetricsExporter::listening() const { return m_http && m_http->listening(); }

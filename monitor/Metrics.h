@@ -95,6 +95,9 @@ public:
 
     // Builds the page from the program's state now.
     void refresh();
+    // Serves /metrics on a server another part of the program owns and listens with (one
+    // address for the metrics and the web page); called before that server listens.
+    void serveOn(HttpServer &http);
 
     struct Page;
 

@@ -72,14 +72,13 @@ QString WaterOf(const QVariant &v)
 // lCh2, lWtr. One read transaction on a connection of its own, so the limits and the
 // readings come from the same moment even while a scan appends to the history.
 template <class OnRow>
-void ReadHistory(LogData &data, const QString &sensorId, bool hasCh2, const SerialRange &range,
-                 int limit, OnRow &&onRow)
+void ReadHistoryOn(const QSqlDatabase &db, LogData &data, const QString &sensorId, bool hasCh2,
+                   const SerialRange &range, int limit, OnRow &&onRow)
 {
-    ScopedConnection c(kViewConnection);
-    Exec(c.db(), QStringLiteral("BEGIN"));
-    ReadSensorRow(c.db(), data, sensorId, hasCh2);
+    Exec(db, QStringLiteral("BEGIN"));
+    ReadSensorRow(db, data, sensorId, hasCh2);
     data.SensorId = sensorId;
-    QSqlQuery q(c.db());
+    QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT lTime, lTemp, lCh2, lWtr FROM LogTbl WHERE SensorID = ? "
                              "AND lTime >= ? AND lTime < ? ORDER BY lTime")
@@ -92,7 +91,15 @@ void ReadHistory(LogData &data, const QString &sensorId, bool hasCh2, const Seri
     while (q.next())
         onRow(q);
     q.finish();
-    Exec(c.db(), QStringLiteral("COMMIT"));
+    Exec(db, QStringLiteral("COMMIT"));
+}
+
+template <class OnRow>
+void ReadHistory(LogData &data, const QString &sensorId, bool hasCh2, const SerialRange &range,
+                 int limit, OnRow &&onRow)
+{
+    ScopedConnection c(kViewConnection);
+    ReadHistoryOn(c.db(), data, sensorId, hasCh2, range, limit, std::forward<OnRow>(onRow));
 }
 
 } // namespace
@@ -135,16 +142,21 @@ SerialRange WholeSecondsRange(const QDateTime &from, const QDateTime &to)
     return {SerialOf(from.date(), fromMs), SerialOf(to.date(), toNextSecond)};
 }
 
-LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &from,
-                       const QDateTime &to)
+namespace {
+
+// LoadLogData on db (nullptr: the views' own connection); with quiet set, a cut at the row
+// limit is only told through truncated, never by a message box.
+LoadResult LoadRows(const QSqlDatabase *db, LogData &data, const QString &sensorId, const QDateTime &from,
+                    const QDateTime &to, bool quiet, bool *truncated)
 {
     LoadResult r;
     r.kind = KindOf(sensorId);
+    if (truncated)
+        *truncated = false;
     try {
         std::vector<LogPoint> points;
         std::vector<QString> water;
-        ReadHistory(data, sensorId, r.kind.hasCh2, WholeSecondsRange(from, to), kMaxLogRows + 1,
-                    [&](const QSqlQuery &q) {
+        auto onRow = [&](const QSqlQuery &q) {
             LogPoint p;
             p.Time = number(q, 0);
             p.Temp = static_cast<float>(number(q, 1));
@@ -153,13 +165,22 @@ LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &
             points.push_back(p);
             if (r.kind.hasWater)
                 water.push_back(WaterOf(q.value(3)));
-        });
+        };
+        const SerialRange range = WholeSecondsRange(from, to);
+        if (db)
+            ReadHistoryOn(*db, data, sensorId, r.kind.hasCh2, range, kMaxLogRows + 1, onRow);
+        else
+            ReadHistory(data, sensorId, r.kind.hasCh2, range, kMaxLogRows + 1, onRow);
 
         data.RecCount = static_cast<qint32>(points.size());
-        if (data.RecCount > kMaxLogRows) {
+        if (data.RecCount > kMaxLogRows && truncated)
+            *truncated = true;
+        if (data.RecCount > kMaxLogRows && !quiet) {
             MsgBox(QStringLiteral("The database contains more than 65,000 records\rfor this logger. "
                                   "Only 65,000 records may be displayed or exported."),
                    QStringLiteral("Limit exceeded"));
+        }
+        if (data.RecCount > kMaxLogRows) {
             data.RecCount = kMaxLogRows;
             points.resize(kMaxLogRows);
             if (!water.empty())
@@ -180,6 +201,20 @@ LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &
         r.error = e.description();
     }
     return r;
+}
+
+} // namespace
+
+LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &from,
+                       const QDateTime &to)
+{
+    return LoadRows(nullptr, data, sensorId, from, to, false, nullptr);
+}
+
+LoadResult LoadLogDataOn(const QSqlDatabase &db, LogData &data, const QString &sensorId,
+                         const QDateTime &from, const QDateTime &to, bool *truncated)
+{
+    return LoadRows(&db, data, sensorId, from, to, true, truncated);
 }
 
 void ReportLoadFailure(const QString &sensorId, const LoadResult &result)

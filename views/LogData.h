@@ -3,6 +3,7 @@
 #include "views/SensorKind.h"
 
 #include <QDateTime>
+#include <QSqlDatabase>
 #include <QString>
 
 #include <vector>
@@ -94,6 +95,12 @@ LoadResult LoadLogData(LogData &data, const QString &sensorId, const QDateTime &
 // A load that failed: the reason goes to the diagnostic log and to the shared error message,
 // so that the readings still shown are never taken for the answer.
 void ReportLoadFailure(const QString &sensorId, const LoadResult &result);
+
+// LoadLogData for a reader on a thread of its own: through db, a connection that thread opened,
+// and without the message box; truncated (when given) tells that the range held more than
+// kMaxLogRows readings and only the oldest kMaxLogRows were taken.
+LoadResult LoadLogDataOn(const QSqlDatabase &db, LogData &data, const QString &sensorId,
+                         const QDateTime &from, const QDateTime &to, bool *truncated = nullptr);
 
 // Asks "Confirm load" when more than kConfirmRows readings would fill the grid; true when the
 // grid is to be filled.

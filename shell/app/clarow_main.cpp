@@ -1,6 +1,7 @@
 #include "link/CommandLine.h"
 #include "monitor/Metrics.h"
 #include "monitor/MqttPublisher.h"
+#include "monitor/WebPage.h"
 #include "shell/Headless.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
@@ -15,7 +16,11 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 
 using namespace clarow;
 
@@ -23,6 +28,26 @@ namespace {
 
 const QString kHeadlessOption = QStringLiteral("headless");
 const QString kMetricsOption = QStringLiteral("metrics");
+const QString kWebOption = QStringLiteral("web");
+const QString kSetWebPasswordOption = QStringLiteral("set-web-password");
+
+// Reads the web page's password from the first line of standard input and stores its hash.
+int setWebPassword()
+{
+    std::string line;
+    std::getline(std::cin, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    QString error;
+    const std::optional<QString> user = StoreWebPassword(QString::fromStdString(line), &error);
+    if (!user) {
+        std::fprintf(stderr, "clarow: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::fprintf(stdout, "clarow: the web page's password is stored for user \"%s\"; "
+                         "it is asked for from the next start on.\n", qPrintable(*user));
+    return 0;
+}
 
 // One clarow per program folder: a second one says so and ends.
 bool holdProgramFolder(InstanceLock &lock)
@@ -39,7 +64,7 @@ int runHeadless(QCoreApplication &app)
     InstanceLock lock;
     if (!holdProgramFolder(lock))
         return 1;
-    const std::unique_ptr<MetricsExporter> metrics = StartMetrics(QCoreApplication::arguments());
+    const std::unique_ptr<HttpServices> served = StartHttpServices(QCoreApplication::arguments());
     const std::unique_ptr<MqttPublisher> mqtt = StartMqtt();
     Headless monitor;
     ShutdownSignals signals;
@@ -67,9 +92,10 @@ int runWithWindows(QApplication &app)
     if (!holdProgramFolder(lock))
         return 1;
 
-    // Metrics for the monitoring stack, when an address is given: served from the start, so
-    // that a scraper sees the program even while the adapter is still being looked for.
-    const std::unique_ptr<MetricsExporter> metrics = StartMetrics(QCoreApplication::arguments());
+    // Metrics for the monitoring stack and the web page, when an address is given: served
+    // from the start, so that a scraper sees the program even while the adapter is still
+    // being looked for.
+    const std::unique_ptr<HttpServices> served = StartHttpServices(QCoreApplication::arguments());
     // Sensor states for Home Assistant and other MQTT subscribers, when a broker is set.
     const std::unique_ptr<MqttPublisher> mqtt = StartMqtt();
 
@@ -100,7 +126,7 @@ int main(int argc, char *argv[])
     // A file-size limit reached while writing (an export, the diagnostic log, the database)
     // must fail that write with an error the program reports, not end the program.
     ::signal(SIGXFSZ, SIG_IGN);
-    const bool noWindows = RunsWithoutWindows(argc, argv, {kHeadlessOption});
+    const bool noWindows = RunsWithoutWindows(argc, argv, {kHeadlessOption, kSetWebPasswordOption});
     std::unique_ptr<QCoreApplication> app;
     if (noWindows)
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -120,8 +146,18 @@ int main(int argc, char *argv[])
         QStringLiteral("Serve Prometheus metrics on ADDRESS (for example 127.0.0.1:9464); "
                        "without it, the MetricsAddress setting decides."),
         QStringLiteral("ADDRESS")));
+    parser.addOption(QCommandLineOption(
+        kWebOption,
+        QStringLiteral("Serve the read-only web page (status grid, history, export) on ADDRESS (for example "
+                       "127.0.0.1:8080); without it, the WebAddress setting decides."),
+        QStringLiteral("ADDRESS")));
+    parser.addOption(QCommandLineOption(
+        kSetWebPasswordOption,
+        QStringLiteral("Read the web page's password from standard input, store its hash and end.")));
     parser.process(*app);
 
+    if (parser.isSet(kSetWebPasswordOption))
+        return setWebPassword();
     if (parser.isSet(kHeadlessOption))
         return runHeadless(*app);
     return runWithWindows(static_cast<QApplication &>(*app));

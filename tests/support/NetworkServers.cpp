@@ -1,5 +1,8 @@
 #include "NetworkServers.h"
 
+#include <chrono>
+#include <future>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -28,14 +31,33 @@ quint16 FreeTcpPort()
     return probe.serverPort();
 }
 
-HttpReply HttpRequest(quint16 port, const QByteArray &path, const QByteArray &method)
+HttpReply HttpRequestRunningEvents(quint16 port, const QByteArray &path, const QByteArray &method,
+                                   const QByteArray &extraHead)
+{
+    auto reply = std::async(std::launch::async, [=] { return HttpRequest(port, path, method, extraHead); });
+    while (reply.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents();
+    return reply.get();
+}
+
+QByteArray HttpReply::header(const QByteArray &name) const
+{
+    const QByteArray wanted = name.toLower() + ':';
+    for (const QByteArray &line : head.split('\n')) {
+        if (line.toLower().startsWith(wanted))
+            return line.mid(wanted.size()).trimmed();
+    }
+    return {};
+}
+
+HttpReply HttpRequest(quint16 port, const QByteArray &path, const QByteArray &method, const QByteArray &extraHead)
 {
     HttpReply reply;
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(5000))
         return reply;
-    socket.write(method + ' ' + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    socket.write(method + ' ' + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extraHead + "\r\n");
     QByteArray data;
     const QDeadlineTimer deadline(5000);
     while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
@@ -59,6 +81,7 @@ HttpReply HttpRequest(quint16 port, const QByteArray &path, const QByteArray &me
     const QList<QByteArray> statusLine = data.left(data.indexOf("\r\n")).split(' ');
     reply.status = statusLine.value(1).toInt();
     reply.body = head < 0 ? QByteArray() : data.mid(head + 4);
+    reply.head = head < 0 ? data : data.left(head);
     return reply;
 }
 

@@ -23,8 +23,18 @@ struct HttpReply
 {
     int status = 0;
     QByteArray body;
+    QByteArray head; // status line and header lines
+    // The value of a header line of the reply (name in any case); empty when absent.
+    [[nodiscard]] QByteArray header(const QByteArray &name) const;
 };
-[[nodiscard]] HttpReply HttpRequest(quint16 port, const QByteArray &path, const QByteArray &method = "GET");
+// extraHead: further header lines, each ended by CR LF.
+[[nodiscard]] HttpReply HttpRequest(quint16 port, const QByteArray &path, const QByteArray &method = "GET",
+                                    const QByteArray &extraHead = {});
+
+// HttpRequest from another thread while this one runs its events (on which a server's pages
+// are rebuilt).
+[[nodiscard]] HttpReply HttpRequestRunningEvents(quint16 port, const QByteArray &path, const QByteArray &method = "GET",
+                                                 const QByteArray &extraHead = {});
 
 // One TCP connection to 127.0.0.1:port on a plain socket, for tests that hold many
 // connections at once or send what no well-behaved client sends. Every wait is bounded.
