@@ -110,19 +110,6 @@ QString SubjectFor(const QString &base, const Settings &s)
 bool IsTrue(const std::optional<bool> &v) { return v && *v; }
 bool IsFalse(const std::optional<bool> &v) { return v && !*v; }
 
-template <typename T>
-std::optional<T> Optional(const QVariant &v)
-{
-    if (v.isNull())
-        return std::nullopt;
-    if constexpr (std::is_same_v<T, bool>)
-        return v.toLongLong() != 0;
-    else if constexpr (std::is_same_v<T, float>)
-        return static_cast<float>(v.toDouble());
-    else
-        return static_cast<T>(v.toLongLong());
-}
-
 [[noreturn]] void ThrowDatabase(const QSqlQuery &q)
 {
     throw ClarowError(kErrDatabase, q.lastError().text());

@@ -2,6 +2,7 @@
 
 #include "link/Clock.h"
 #include "shell/Errors.h"
+#include "shell/Helpers.h"
 #include "shell/Program.h"
 
 #include <QFile>
@@ -452,17 +453,7 @@ MailResult CurlMailTransport::send(const MailServerSettings &server, const MailM
 
     // The exchange can take many seconds; the worker does it while this thread keeps the
     // windows alive.
-    std::atomic<bool> done{false};
-    std::thread worker([t, &done] {
-        RunTransfer(*t);
-        done.store(true);
-    });
-    while (!done.load()) {
-        if (program().closing)
-            t->abort.store(true);
-        Pause(0.05);
-    }
-    worker.join();
+    RunWhileWaiting([t] { RunTransfer(*t); }, t->abort, 0.05);
     return t->result;
 }
 

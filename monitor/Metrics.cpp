@@ -352,21 +352,28 @@ void MetricsExporter::refreshWhenDue()
         refresh();
 }
 
+std::unique_ptr<HttpServer> ServeAt(const QString &address, const HttpLimits &limits,
+                                    const std::function<void(HttpServer &)> &serve, QString &error)
+{
+    error.clear();
+    const std::optional<ListenAddress> a = ParseListenAddress(address, &error);
+    if (!a)
+        return nullptr;
+    auto http = std::make_unique<HttpServer>(limits);
+    serve(*http);
+    if (!http->listen(a->host, a->port)) {
+        error = QStringLiteral("Cannot listen on %1: %2").arg(address, http->errorText());
+        return nullptr;
+    }
+    return http;
+}
+
 bool MetricsExporter::listen(const QString &address)
 {
-    m_error.clear();
-    const std::optional<ListenAddress> a = ParseListenAddress(address, &m_error);
-    if (!a)
-        return false;
-    auto http = std::make_unique<HttpServer>(m_limits);
-    serveOn(*http);
-    if (!http->listen(a->host, a->port)) {
+    m_http = ServeAt(address, m_limits, [this](HttpServer &http) { serveOn(http); }, m_error);
+    if (!m_http)
         m_timer.stop();
-        m_error = QStringLiteral("Cannot listen on %1: %2").arg(address, http->errorText());
-        return false;
-    }
-    m_http = std::move(http);
-    return true;
+    return m_http != nullptr;
 }
 
 void MetricsExporter::serveOn(HttpServer &http)

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -70,6 +71,13 @@ struct ListenAddress
     [[nodiscard]] bool loopback() const { return host.isLoopback(); }
 };
 [[nodiscard]] std::optional<ListenAddress> ParseListenAddress(const QString &text, QString *error = nullptr);
+
+// An HTTP server within limits on address (as ParseListenAddress takes it), with the routes
+// that serve adds; nothing, with the reason in error, when the address is refused or cannot be
+// bound.
+[[nodiscard]] std::unique_ptr<HttpServer> ServeAt(const QString &address, const HttpLimits &limits,
+                                                  const std::function<void(HttpServer &)> &serve,
+                                                  QString &error);
 
 // Where the exporter serves: the value of "--metrics ADDRESS" or "--metrics=ADDRESS" among the
 // program's arguments, else the setting MetricsAddress, else "" (nothing is served).

@@ -4,6 +4,7 @@
 #include "link/TypeCodes.h"
 #include "monitor/AlarmMail.h"
 #include "monitor/MqttPublisher.h"
+#include "monitor/StatusGrid.h"
 #include "shell/Database.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/Errors.h"
@@ -53,18 +54,8 @@ QString Channel2Unit(const QString &name)
 
 QJsonValue WaterText(const std::optional<int> &status)
 {
-    if (!status)
-        return QJsonValue::Null;
-    switch (*status) {
-    case 0:
-        return QStringLiteral("Dry");
-    case 1:
-        return QStringLiteral("Fault");
-    case 2:
-        return QStringLiteral("Wet");
-    default:
-        return QJsonValue::Null;
-    }
+    const QString text = status ? WaterStatusText(*status) : QString();
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
 QJsonObject Limits(const std::optional<float> &low, const std::optional<float> &high)
@@ -99,19 +90,6 @@ QString Title(const QJsonObject &e)
     if (!site.isEmpty())
         title += QStringLiteral(" (") + site + QLatin1Char(')');
     return title;
-}
-
-template <typename T>
-std::optional<T> Optional(const QVariant &v)
-{
-    if (v.isNull())
-        return std::nullopt;
-    if constexpr (std::is_same_v<T, bool>)
-        return v.toLongLong() != 0;
-    else if constexpr (std::is_same_v<T, float>)
-        return static_cast<float>(v.toDouble());
-    else
-        return static_cast<T>(v.toLongLong());
 }
 
 struct StateRow

@@ -978,19 +978,10 @@ void WebPage::serveOn(HttpServer &http)
 
 bool WebPage::listen(const QString &address)
 {
-    m_error.clear();
-    const std::optional<ListenAddress> a = ParseListenAddress(address, &m_error);
-    if (!a)
-        return false;
-    auto http = std::make_unique<HttpServer>(m_limits);
-    serveOn(*http);
-    if (!http->listen(a->host, a->port)) {
+    m_http = ServeAt(address, m_limits, [this](HttpServer &http) { serveOn(http); }, m_error);
+    if (!m_http)
         m_timer.stop();
-        m_error = QStringLiteral("Cannot listen on %1: %2").arg(address, http->errorText());
-        return false;
-    }
-    m_http = std::move(http);
-    return true;
+    return m_http != nullptr;
 }
 
 bool WebPage::listening() const { return m_http && m_http->listening(); }

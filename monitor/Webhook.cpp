@@ -1,6 +1,7 @@
 #include "monitor/Webhook.h"
 
 #include "link/Clock.h"
+#include "shell/Helpers.h"
 #include "shell/Program.h"
 
 #include <curl/curl.h>
@@ -100,17 +101,7 @@ WebhookResult PostWebhook(const WebhookRequest &request)
 
     auto t = std::make_shared<Transfer>();
     t->request = request;
-    std::atomic<bool> done{false};
-    std::thread worker([t, &done] {
-        RunTransfer(*t);
-        done.store(true);
-    });
-    while (!done.load()) {
-        if (program().closing)
-            t->abort.store(true);
-        Pause(0.02);
-    }
-    worker.join();
+    RunWhileWaiting([t] { RunTransfer(*t); }, t->abort, 0.02);
     return t->result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "link/Clock.h"
 #include "shell/Errors.h"
+#include "shell/Program.h"
 
 #include <QLocale>
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <thread>
 
 namespace clarow {
 
@@ -266,6 +268,21 @@ QString SingleText(float v)
     if (res.ec != std::errc())
         return QString::number(static_cast<double>(v), 'g', 9);
     return QString::fromLatin1(buf, res.ptr - buf);
+}
+
+void RunWhileWaiting(const std::function<void()> &work, std::atomic<bool> &abort, double pauseSeconds)
+{
+    std::atomic<bool> done{false};
+    std::thread worker([&work, &done] {
+        work();
+        done.store(true);
+    });
+    while (!done.load()) {
+        if (program().closing)
+            abort.store(true);
+        Pause(pauseSeconds);
+    }
+    worker.join();
 }
 
 } // namespace clarow

@@ -4,7 +4,10 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
+#include <functional>
 #include <optional>
+#include <type_traits>
 
 namespace clarow {
 
@@ -43,5 +46,25 @@ namespace clarow {
 
 // The shortest text that reads back as the same float ("22.05", never "22.049999237").
 [[nodiscard]] QString SingleText(float v);
+
+// A database column's value as read from a query: nothing for NULL, else the value as T
+// (yes/no columns hold 1 and 0).
+template <typename T>
+std::optional<T> Optional(const QVariant &v)
+{
+    if (v.isNull())
+        return std::nullopt;
+    if constexpr (std::is_same_v<T, bool>)
+        return v.toLongLong() != 0;
+    else if constexpr (std::is_same_v<T, float>)
+        return static_cast<float>(v.toDouble());
+    else
+        return static_cast<T>(v.toLongLong());
+}
+
+// Runs work on a thread of its own and waits for it the way Pause waits (every pauseSeconds),
+// so that the windows stay alive through an exchange that can take many seconds. Once the
+// program is closing, abort is set: work should then give up soon.
+void RunWhileWaiting(const std::function<void()> &work, std::atomic<bool> &abort, double pauseSeconds);
 
 } // namespace clarow
