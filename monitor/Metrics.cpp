@@ -288,9 +288,8 @@ std::optional<ListenAddress> ParseListenAddress(const QString &text, QString *er
     return a;
 }
 
-QString MetricsAddressFor(const QStringList &arguments)
+QString ListenAddressFor(const QStringList &arguments, const QString &option, const QString &key)
 {
-    const QString option = QStringLiteral("--metrics");
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == option)
             return arguments.value(i + 1).trimmed();
@@ -298,7 +297,12 @@ QString MetricsAddressFor(const QStringList &arguments)
             return arguments[i].mid(option.size() + 1).trimmed();
     }
     QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
-    return store.value(QStringLiteral("ClarowMon/MetricsAddress")).toString().trimmed();
+    return store.value(QStringLiteral("ClarowMon/") + key).toString().trimmed();
+}
+
+QString MetricsAddressFor(const QStringList &arguments)
+{
+    return ListenAddressFor(arguments, QStringLiteral("--metrics"), QStringLiteral("MetricsAddress"));
 }
 
 // The page the server hands out, replaced whole on the program's thread.

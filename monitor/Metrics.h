@@ -82,6 +82,9 @@ struct ListenAddress
 // Where the exporter serves: the value of "--metrics ADDRESS" or "--metrics=ADDRESS" among the
 // program's arguments, else the setting MetricsAddress, else "" (nothing is served).
 [[nodiscard]] QString MetricsAddressFor(const QStringList &arguments);
+// The same rule for any served address: the value of "--OPTION ADDRESS" or "--OPTION=ADDRESS"
+// among the arguments, else the setting key of the ClarowMon group, else "".
+[[nodiscard]] QString ListenAddressFor(const QStringList &arguments, const QString &option, const QString &key);
 
 // Serves GET /metrics over HTTP on one address, within the server's limits. The page is
 // built on the program's thread, which owns the database, whenever no scan is running: right

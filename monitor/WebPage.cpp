@@ -546,15 +546,7 @@ bool BasicAuthAccepts(const QByteArray &authorization, const QString &user, cons
 
 QString WebAddressFor(const QStringList &arguments)
 {
-    const QString option = QStringLiteral("--web");
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == option)
-            return arguments.value(i + 1).trimmed();
-        if (arguments[i].startsWith(option + QLatin1Char('=')))
-            return arguments[i].mid(option.size() + 1).trimmed();
-    }
-    QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
-    return store.value(kStoreGroup + QStringLiteral("WebAddress")).toString().trimmed();
+    return ListenAddressFor(arguments, QStringLiteral("--web"), QStringLiteral("WebAddress"));
 }
 
 std::optional<QString> StoreWebPassword(const QString &password, QString *error)
