@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
+#include <QSaveFile>
 
 namespace clarow::test {
 
@@ -19,8 +19,10 @@ public:
             return;
         const QString path = QDir::temp().filePath(
             QStringLiteral("clarow-screen-%1x%2.json").arg(width).arg(height));
-        QFile config(path);
-        if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // Test programs run side by side and share the file: it is replaced whole, never
+        // rewritten in place, so that a program starting meanwhile never reads half of it.
+        QSaveFile config(path);
+        if (!config.open(QIODevice::WriteOnly))
             return;
         config.write(QStringLiteral(R"({"synchronousWindowSystemEvents": false, "windowFrameMargins": true,
  "screens": [{"name": "Screen", "x": 0, "y": 0, "width": %1, "height": %2,
@@ -28,7 +30,8 @@ public:
                          .arg(width)
                          .arg(height)
                          .toUtf8());
-        config.close();
+        if (!config.commit())
+            return;
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + path.toLocal8Bit());
     }
 };
