@@ -15,7 +15,7 @@ import urllib.parse
 import urllib.request
 
 from selenium import webdriver
-from selenium.common.exceptions import NoAlertPresentException
+from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
@@ -45,6 +45,22 @@ def rows(driver):
     return driver.find_elements(By.CSS_SELECTOR, "#grid tbody tr")
 
 
+# The page redraws its grid every few seconds, so an element found a moment ago may be gone by
+# the next call. The grid is therefore read in one script call, all rows at once, as one picture.
+GRID_SCRIPT = """
+return Array.from(document.querySelectorAll('#grid tbody tr')).map(function (r) {
+    var cells = Array.from(r.querySelectorAll('td'));
+    return {cls: r.className,
+            cells: cells.map(function (c) { return c.innerText.trim(); }),
+            colour: cells.length ? getComputedStyle(cells[0]).backgroundColor : ''};
+});
+"""
+
+
+def grid(driver):
+    return driver.execute_script(GRID_SCRIPT)
+
+
 def main():
     url, sensor, downloads, protected_url = sys.argv[1:5]
     options = webdriver.ChromeOptions()
@@ -56,18 +72,18 @@ def main():
                                               "download.prompt_for_download": False})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_page_load_timeout(30)
-    wait = WebDriverWait(driver, 40)
+    wait = WebDriverWait(driver, 40, ignored_exceptions=(StaleElementReferenceException,))
     try:
         # The grid: both sensors, the one in alarm on top in the alarm colour, its state in words,
         # the hostile location shown as text.
         driver.get(url)
-        wait.until(lambda d: len(rows(d)) == 2)
-        first = rows(driver)[0]
-        check("alarm" in first.get_attribute("class"), "the first row is not the alarm row")
-        check(first.find_elements(By.TAG_NAME, "td")[-1].text == "Alarm", "the alarm row does not say Alarm")
-        colour = first.find_element(By.TAG_NAME, "td").value_of_css_property("background-color")
+        wait.until(lambda d: len(grid(d)) == 2)
+        first = grid(driver)[0]
+        check("alarm" in first["cls"].split(), "the first row is not the alarm row")
+        check(first["cells"][-1] == "Alarm", "the alarm row does not say Alarm")
+        colour = first["colour"]
         check(colour in ("rgba(255, 128, 128, 1)", "rgb(255, 128, 128)"), "alarm row colour is " + colour)
-        check(first.find_elements(By.TAG_NAME, "td")[0].text == HOSTILE, "the location is not shown as text")
+        check(first["cells"][0] == HOSTILE, "the location is not shown as text")
         check(not driver.find_elements(By.CSS_SELECTOR, "#grid script"), "a location became a script element")
         no_alert(driver)
         driver.execute_script("window.clarowMarker = 1;")
@@ -75,13 +91,13 @@ def main():
 
         # After the next scans the sensor is back to normal: the grid shows it without a reload.
         check(sys.stdin.readline().strip() == "scanned", "the test did not scan")
-        wait.until(lambda d: all(r.find_elements(By.TAG_NAME, "td")[-1].text == "Normal" for r in rows(d)))
+        wait.until(lambda d: [r["cells"][-1:] for r in grid(d)] == [["Normal"], ["Normal"]])
         check(driver.execute_script("return window.clarowMarker;") == 1, "the page was reloaded")
         no_alert(driver)
         print("updated", flush=True)
 
         # The sensor's page: a chart with the readings and both limit lines.
-        rows(driver)[0].find_element(By.CSS_SELECTOR, "th a").click()
+        wait.until(lambda d: rows(d)[0].find_element(By.CSS_SELECTOR, "th a").click() or True)
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "svg.chart polyline.series"))
         count = int(driver.find_element(By.CSS_SELECTOR, "svg.chart polyline.series").get_attribute("data-count"))
         check(count >= 2, "the chart has %d readings" % count)
@@ -114,7 +130,7 @@ def main():
             check(e.code == 401, "the protected page answered %d" % e.code)
         parts = urllib.parse.urlsplit(protected_url)
         driver.get("%s://clarow:s3cret@%s%s" % (parts.scheme, parts.netloc, parts.path))
-        wait.until(lambda d: len(rows(d)) == 2)
+        wait.until(lambda d: len(grid(d)) == 2)
         print("done", flush=True)
     finally:
         driver.quit()
