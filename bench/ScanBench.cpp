@@ -6,8 +6,8 @@
 #include "monitor/Decoder.h"
 #include "monitor/Metrics.h"
 #include "monitor/SensorTable.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/Program.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,7 +30,7 @@ constexpr int kSensors = 200;
 // The empty database, made from the schema file the build uses.
 bool CreateDatabase(const QString &path)
 {
-    const QString schema = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../shell/schema.sql");
+    const QString schema = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../core/schema.sql");
     QFile f(schema);
     if (!f.open(QIODevice::ReadOnly))
         return false;

@@ -4,8 +4,8 @@
 // file is built on the first run and kept in build/bench), the weekly compaction of a million
 // rows and the resident memory with the log and the graph open.
 #include "link/Clock.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/Program.h"
 #include "views/LogData.h"
 #include "views/LogExport.h"
 #include "views/ui/FullGraph.h"

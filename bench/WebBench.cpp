@@ -2,7 +2,7 @@
 // thread after each scan) and the 30-day chart of a sensor read every minute (built on the
 // server's thread per request). Counters give the bytes sent.
 #include "link/Clock.h"
-#include "monitor/WebPage.h"
+#include "views/WebPage.h"
 
 #include <QCoreApplication>
 

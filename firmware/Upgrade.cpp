@@ -3,8 +3,8 @@
 #include "firmware/HexImage.h"
 #include "link/Clock.h"
 #include "link/SerialPort.h"
-#include "shell/Program.h"
-#include "shell/Prompter.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
 
 #include <QFile>
 

@@ -2,7 +2,7 @@
 // hold, on dates across the range the history covers and on serial day numbers.
 #include "FuzzInput.h"
 
-#include "shell/DateFormat.h"
+#include "core/DateFormat.h"
 
 #include <QLocale>
 

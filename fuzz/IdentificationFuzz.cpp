@@ -3,7 +3,7 @@
 // is taken as ready.
 #include "FuzzInput.h"
 
-#include "shell/FindVarnex.h"
+#include "core/FindVarnex.h"
 
 using namespace clarow;
 

@@ -3,7 +3,7 @@
 // indent, and no bare carriage return or line feed.
 #include "FuzzInput.h"
 
-#include "shell/DiagnosticLog.h"
+#include "core/DiagnosticLog.h"
 
 using namespace clarow;
 

@@ -5,9 +5,9 @@
 #include "FuzzInput.h"
 
 #include "monitor/ScanCycle.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/Database.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

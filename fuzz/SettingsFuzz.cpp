@@ -3,8 +3,8 @@
 // text of a single reads back as the very same single.
 #include "FuzzInput.h"
 
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
 
 #include <QVariant>
 

@@ -4,11 +4,11 @@
 #include "link/TypeCodes.h"
 #include "monitor/MailTransport.h"
 #include "monitor/Metrics.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
+#include "core/Program.h"
 
 #include <QLocale>
 #include <QSqlError>

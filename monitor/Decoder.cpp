@@ -1,8 +1,8 @@
 #include "monitor/Decoder.h"
 
 #include "link/TypeCodes.h"
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
 
 #include <QRegularExpression>
 

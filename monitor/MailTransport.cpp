@@ -1,9 +1,9 @@
 #include "monitor/MailTransport.h"
 
 #include "link/Clock.h"
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
-#include "shell/Program.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
+#include "core/Program.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -1,11 +1,11 @@
 #include "monitor/Metrics.h"
 
 #include "link/Clock.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Helpers.h"
-#include "shell/PortLoan.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Helpers.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
 #include "views/SensorKind.h"
 
 #include <QCoreApplication>

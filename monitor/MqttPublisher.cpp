@@ -2,9 +2,9 @@
 
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Helpers.h"
-#include "shell/Program.h"
+#include "core/DiagnosticLog.h"
+#include "core/Helpers.h"
+#include "core/Program.h"
 #include "views/SensorKind.h"
 
 #include <QElapsedTimer>

@@ -5,12 +5,12 @@
 #include "monitor/AlarmMail.h"
 #include "monitor/MqttPublisher.h"
 #include "monitor/StatusGrid.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 #include "views/SensorKind.h"
 
 #include <QFile>

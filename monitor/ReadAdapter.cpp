@@ -2,9 +2,9 @@
 
 #include "link/Clock.h"
 #include "link/SerialPort.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/DiagnosticLog.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 
 #include <algorithm>
 

@@ -8,12 +8,12 @@
 #include "monitor/Notify.h"
 #include "monitor/ReadAdapter.h"
 #include "monitor/SensorTable.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Errors.h"
-#include "shell/PortLoan.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <QSqlError>

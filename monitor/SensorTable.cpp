@@ -3,10 +3,10 @@
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
 #include "monitor/Decoder.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Errors.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/Program.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -2,10 +2,10 @@
 
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
-#include "shell/Database.h"
-#include "shell/Helpers.h"
-#include "shell/Program.h"
-#include "shell/Prompter.h"
+#include "core/Database.h"
+#include "core/Helpers.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
 
 #include <QSqlQuery>
 #include <QVariant>

@@ -1,8 +1,8 @@
 #include "monitor/Webhook.h"
 
 #include "link/Clock.h"
-#include "shell/Helpers.h"
-#include "shell/Program.h"
+#include "core/Helpers.h"
+#include "core/Program.h"
 
 #include <curl/curl.h>
 

@@ -2,13 +2,13 @@
 
 #include "monitor/MailTransport.h"
 
-#include "shell/Database.h"
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/Database.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 
-#include "shell/DateFormat.h"
+#include "core/DateFormat.h"
 
 #include <QLocale>
 

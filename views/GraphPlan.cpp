@@ -2,8 +2,8 @@
 
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
-#include "shell/DateFormat.h"
-#include "shell/Settings.h"
+#include "core/DateFormat.h"
+#include "core/Settings.h"
 
 #include <algorithm>
 #include <cmath>

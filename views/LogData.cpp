@@ -2,11 +2,11 @@
 
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
-#include "shell/Prompter.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
+#include "core/Prompter.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,10 +1,10 @@
 #include "views/LogExport.h"
 
 #include "link/Clock.h"
-#include "shell/DateFormat.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Helpers.h"
-#include "shell/Prompter.h"
+#include "core/DateFormat.h"
+#include "core/DiagnosticLog.h"
+#include "core/Helpers.h"
+#include "core/Prompter.h"
 
 #include <QDir>
 #include <QSaveFile>

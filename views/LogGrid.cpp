@@ -1,7 +1,7 @@
 #include "views/LogGrid.h"
 
 #include "link/Clock.h"
-#include "shell/DateFormat.h"
+#include "core/DateFormat.h"
 #include "views/LogExport.h"
 
 namespace clarow {

@@ -3,9 +3,9 @@
 #include "link/Clock.h"
 #include "link/TypeCodes.h"
 #include "monitor/SensorTable.h"
-#include "shell/Database.h"
-#include "shell/Errors.h"
-#include "shell/Helpers.h"
+#include "core/Database.h"
+#include "core/Errors.h"
+#include "core/Helpers.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -3,8 +3,8 @@
 #include "firmware/HexImage.h"
 #include "firmware/Upgrade.h"
 #include "link/Clock.h"
-#include "shell/PortLoan.h"
-#include "shell/Program.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

@@ -1,10 +1,10 @@
 #include "monitor/ui/Collection.h"
 
 #include "monitor/ui/FlexGrid.h"
-#include "shell/ui/MainMDI.h"
+#include "monitor/ui/MonitorHost.h"
 
-#include "shell/Database.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/Program.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,10 +43,10 @@ Collection::Collection(QWidget *parent) : QWidget(parent), m_cycle(this)
     try {
         Form_Load();
     } catch (const std::exception &) {
-        // Without its window the program cannot monitor anything: close down and end.
+        // Without its window the program cannot monitor anything: whoever opened it closes
+        // down and ends.
         m_cycle.stop();
-        CloseAll();
-        QCoreApplication::exit(1);
+        m_loadFailed = true;
     }
 }
 
@@ -119,7 +119,7 @@ void Collection::BuildFgrid()
         FlexGrid1->BuildFgrid();
 }
 
-MainMDI *Collection::mainWindow() const { return qobject_cast<MainMDI *>(window()); }
+MonitorHost *Collection::host() const { return dynamic_cast<MonitorHost *>(window()); }
 
 QWidget *Collection::frame()
 {
@@ -132,8 +132,8 @@ QDateTime Collection::lastGoodRead() const { return m_cycle.LastGoodRead; }
 
 int Collection::mainInnerHeightTwips() const
 {
-    const MainMDI *main = mainWindow();
-    const int px = main ? main->mdiArea()->viewport()->height() : height();
+    const MonitorHost *main = host();
+    const int px = main ? main->workspaceHeight() : height();
     return static_cast<int>(std::lround(px * TwipsPerPixelY()));
 }
 
@@ -144,9 +144,8 @@ int Collection::monitorInnerHeightTwips() const
 
 bool Collection::windowsMinimized() const
 {
-    const MainMDI *main = mainWindow();
     const QWidget *sub = qobject_cast<QMdiSubWindow *>(parentWidget());
-    return (main && main->isMinimized()) || (sub && sub->isMinimized());
+    return (host() && window()->isMinimized()) || (sub && sub->isMinimized());
 }
 
 bool Collection::windowsMaximized() const
@@ -177,7 +176,7 @@ void Collection::fitMonitor(std::optional<int> windowWidthTwips, std::optional<i
             resize(w - border.width(), h - border.height());
     }
     placeBoxes();
-    if (MainMDI *main = mainWindow())
+    if (MonitorHost *main = host())
         main->growToFit(f);
 }
 
@@ -191,8 +190,8 @@ void Collection::placeBoxes()
 
 void Collection::flashAndBeep()
 {
-    if (MainMDI *main = mainWindow())
-        main->FlashWindow(5);
+    if (MonitorHost *main = host())
+        main->flashForAlarm();
     else
         QApplication::alert(this);
     QApplication::beep();
@@ -200,35 +199,20 @@ void Collection::flashAndBeep()
 
 void Collection::showContextMenu(const QPoint &globalPos)
 {
-    if (MainMDI *main = mainWindow())
-        main->contextMenu()->popup(globalPos);
+    if (MonitorHost *main = host())
+        main->popupContextMenu(globalPos);
 }
 
 void Collection::openView(int choice)
 {
-    MainMDI *main = mainWindow();
-    if (!main)
-        return;
-    switch (choice) {
-    case 1:
-        main->SensorContMi_Click();
-        break;
-    case 2:
-        main->LogContMi_Click();
-        break;
-    default:
-        main->GraphContMi_Click();
-        break;
-    }
+    if (MonitorHost *main = host())
+        main->openSensorView(choice);
 }
 
 bool Collection::sensorOptionsEnabled() const
 {
-    const MainMDI *main = mainWindow();
-    if (!main)
-        return true;
-    const auto *item = main->findChild<QAction *>(QStringLiteral("SensorContMi"));
-    return item && item->isEnabled();
+    const MonitorHost *main = host();
+    return !main || main->sensorOptionsAvailable();
 }
 
 void Collection::showStatus(const QString &text)

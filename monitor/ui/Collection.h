@@ -10,7 +10,7 @@ class QLineEdit;
 namespace clarow {
 
 class FlexGrid;
-class MainMDI;
+class MonitorHost;
 
 // The monitoring window: while it is open, data collection runs. It shows the status grid,
 // the status box with the countdown and the progress of each scan, and the location name.
@@ -33,6 +33,8 @@ public:
     void closeWindow() override;
 
     [[nodiscard]] FlexGrid *grid() const { return FlexGrid1; }
+    // The window could not load (its grid or timer failed): it monitors nothing.
+    [[nodiscard]] bool loadFailed() const { return m_loadFailed; }
     // The size the window opens with (grid, boxes and margins).
     [[nodiscard]] QSize sizeHint() const override { return m_loadSize; }
 
@@ -56,12 +58,14 @@ protected:
 private:
     void Form_Load();
     void placeWindow();
-    [[nodiscard]] MainMDI *mainWindow() const;
+    // The frame the window lives in, when it has one.
+    [[nodiscard]] MonitorHost *host() const;
     [[nodiscard]] QWidget *frame();
     void placeBoxes();
     void recordPlacement();
 
     ScanCycle m_cycle;
+    bool m_loadFailed = false;
     FlexGrid *FlexGrid1 = nullptr;
     QLineEdit *StatusBx = nullptr;
     QLineEdit *clarowBx = nullptr;

@@ -1,9 +1,9 @@
 #include "monitor/ui/FlexGrid.h"
 
 #include "monitor/ui/GridHost.h"
-#include "shell/Errors.h"
-#include "shell/Program.h"
-#include "shell/Prompter.h"
+#include "core/Errors.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,6 +1,6 @@
 #include "options/ui/NotifyTab.h"
 
-#include "shell/ui/Fields.h"
+#include "core/ui/Fields.h"
 
 #include <QComboBox>
 #include <QFormLayout>

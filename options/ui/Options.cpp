@@ -4,15 +4,15 @@
 #include "link/SerialPort.h"
 #include "monitor/AlarmMail.h"
 #include "options/ui/ColourBox.h"
-#include "shell/DiagnosticLog.h"
+#include "core/DiagnosticLog.h"
 #include "options/ui/NotifyTab.h"
-#include "shell/Errors.h"
-#include "shell/FindVarnex.h"
-#include "shell/PortLoan.h"
-#include "shell/Program.h"
-#include "shell/Prompter.h"
-#include "shell/Settings.h"
-#include "shell/ui/Fields.h"
+#include "core/Errors.h"
+#include "core/FindVarnex.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
+#include "core/Settings.h"
+#include "core/ui/Fields.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

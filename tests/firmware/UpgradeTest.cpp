@@ -11,10 +11,10 @@
 #include "link/SerialPort.h"
 #include "link/VirtualClock.h"
 #include "options/ui/Options.h"
-#include "shell/FindVarnex.h"
-#include "shell/PortLoan.h"
-#include "shell/Program.h"
-#include "shell/ui/MainMDI.h"
+#include "core/FindVarnex.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
+#include "app/ui/MainMDI.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -9,7 +9,7 @@
 #include "SmtpServer.h"
 #include "TestHome.h"
 
-#include "shell/Database.h"
+#include "core/Database.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>

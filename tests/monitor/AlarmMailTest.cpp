@@ -7,11 +7,11 @@
 #include "link/VirtualClock.h"
 #include "monitor/SensorTable.h"
 #include "monitor/MailTransport.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Errors.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 
 #include <QSqlQuery>
 

@@ -12,8 +12,8 @@
 #include "monitor/ui/Collection.h"
 #include "monitor/ui/FlexGrid.h"
 #include "link/Clock.h"
-#include "shell/Program.h"
-#include "shell/ui/MainMDI.h"
+#include "core/Program.h"
+#include "app/ui/MainMDI.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

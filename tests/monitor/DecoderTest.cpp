@@ -1,5 +1,5 @@
 #include "monitor/Decoder.h"
-#include "shell/Errors.h"
+#include "core/Errors.h"
 
 #include <gtest/gtest.h>
 

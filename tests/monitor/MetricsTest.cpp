@@ -2,9 +2,9 @@
 // Prometheus's own promtool.
 #include "link/Clock.h"
 #include "monitor/Metrics.h"
-#include "shell/Database.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Program.h"
 #include "NetworkServers.h"
 #include "TestHome.h"
 

@@ -8,10 +8,10 @@
 #include "link/VirtualClock.h"
 #include "monitor/ui/Collection.h"
 #include "monitor/ui/FlexGrid.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
-#include "shell/ui/MainMDI.h"
+#include "core/Database.h"
+#include "core/Program.h"
+#include "core/Settings.h"
+#include "app/ui/MainMDI.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

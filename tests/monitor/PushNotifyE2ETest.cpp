@@ -13,8 +13,8 @@
 #include "monitor/AlarmMail.h"
 #include "monitor/ui/Collection.h"
 #include "monitor/Notify.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Program.h"
+#include "core/DiagnosticLog.h"
+#include "core/Program.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

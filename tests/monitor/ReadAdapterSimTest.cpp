@@ -3,9 +3,9 @@
 
 #include "link/Clock.h"
 #include "link/SerialPort.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/DiagnosticLog.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestHome.h"
 

@@ -5,8 +5,8 @@
 #include "tests/support/TestHome.h"
 #include "link/Clock.h"
 #include "link/VirtualClock.h"
-#include "shell/DiagnosticLog.h"
-#include "shell/Program.h"
+#include "core/DiagnosticLog.h"
+#include "core/Program.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 #include "link/Clock.h"
 #include "link/VirtualClock.h"
 #include "monitor/Decoder.h"
-#include "shell/Database.h"
-#include "shell/Errors.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/Errors.h"
+#include "core/Program.h"
 #include "support/TestHome.h"
 
 #include <QSqlQuery>

@@ -14,9 +14,9 @@
 #include "link/Clock.h"
 #include "link/VirtualClock.h"
 #include "monitor/ScanCycle.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/Database.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 
 #include <QFile>
 #include <QSqlQuery>

@@ -3,8 +3,8 @@
 #include "monitor/ui/GridHost.h"
 
 #include "link/Clock.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/Program.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestHome.h"
 

@@ -3,8 +3,8 @@
 // operator's phone would, and its CSV download is compared with the desktop's own export.
 #include "link/Clock.h"
 #include "monitor/ui/Collection.h"
-#include "monitor/WebPage.h"
-#include "shell/Program.h"
+#include "views/WebPage.h"
+#include "core/Program.h"
 #include "views/LogExport.h"
 #include "MonitorRun.h"
 #include "NetworkServers.h"

@@ -3,9 +3,9 @@
 // and the password.
 #include "link/Clock.h"
 #include "monitor/Metrics.h"
-#include "monitor/WebPage.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
+#include "views/WebPage.h"
+#include "core/Database.h"
+#include "core/Program.h"
 #include "views/LogExport.h"
 #include "NetworkServers.h"
 #include "TestHome.h"

@@ -4,9 +4,9 @@
 #include "options/OptionsForm.h"
 #include "options/ui/ColourBox.h"
 #include "options/ui/Options.h"
-#include "shell/Database.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
+#include "core/Database.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 
 #include "Accessible.h"
 #include "ScriptedPrompter.h"

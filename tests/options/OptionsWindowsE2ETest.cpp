@@ -3,9 +3,9 @@
 #include "link/Clock.h"
 #include "monitor/ui/Collection.h"
 #include "options/ui/Options.h"
-#include "shell/PortLoan.h"
-#include "shell/Program.h"
-#include "shell/ui/MainMDI.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
+#include "app/ui/MainMDI.h"
 #include "views/ui/SensorOptions.h"
 
 #include "ScriptedPrompter.h"

@@ -2,7 +2,7 @@
 
 #include "link/Clock.h"
 #include "monitor/ui/Collection.h"
-#include "shell/Program.h"
+#include "core/Program.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

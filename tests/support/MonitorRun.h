@@ -2,7 +2,7 @@
 
 #include "RunUntil.h"
 
-#include "shell/ui/MainMDI.h"
+#include "app/ui/MainMDI.h"
 
 #include <QPair>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "TestHome.h"
 
-#include "shell/Database.h"
-#include "shell/Program.h"
+#include "core/Database.h"
+#include "core/Program.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,9 +3,9 @@
 #include "TestHome.h"
 
 #include "link/Clock.h"
-#include "shell/Program.h"
-#include "shell/Settings.h"
-#include "shell/ui/MainMDI.h"
+#include "core/Program.h"
+#include "core/Settings.h"
+#include "app/ui/MainMDI.h"
 #include "views/GraphPlan.h"
 #include "views/ui/FullGraph.h"
 #include "views/ui/LogFrm.h"

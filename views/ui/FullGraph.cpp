@@ -1,8 +1,8 @@
 #include "views/ui/FullGraph.h"
 
-#include "shell/Errors.h"
-#include "shell/Program.h"
-#include "shell/Prompter.h"
+#include "core/Errors.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
 #include "views/GraphPlan.h"
 #include "views/ui/ViewWindows.h"
 

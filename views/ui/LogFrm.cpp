@@ -1,8 +1,8 @@
 #include "views/ui/LogFrm.h"
 
 #include "link/Clock.h"
-#include "shell/Program.h"
-#include "shell/Prompter.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
 #include "views/LogExport.h"
 #include "views/LogGrid.h"
 #include "views/ui/FullGraph.h"

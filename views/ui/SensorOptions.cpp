@@ -1,11 +1,11 @@
 #include "views/ui/SensorOptions.h"
 
-#include "shell/DiagnosticLog.h"
-#include "shell/Errors.h"
-#include "shell/Program.h"
-#include "shell/Prompter.h"
-#include "shell/Settings.h"
-#include "shell/ui/Fields.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
+#include "core/Settings.h"
+#include "core/ui/Fields.h"
 #include "views/SensorEdit.h"
 
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #include "views/ui/ViewWindows.h"
 
-#include "shell/Program.h"
-#include "shell/Prompter.h"
-#include "shell/ui/MainMDI.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
+#include "core/ui/Workspace.h"
 #include "views/LogData.h"
 #include "views/ui/FullGraph.h"
 #include "views/ui/LogFrm.h"
