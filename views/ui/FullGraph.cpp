@@ -1,6 +1,7 @@
 #include "views/ui/FullGraph.h"
 
 #include "shell/Errors.h"
+#include "shell/Helpers.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
 #include "views/GraphPlan.h"
@@ -35,9 +36,6 @@ constexpr int kMinWidthTwips = 7000;
 constexpr int kMinHeightTwips = 5000;
 constexpr int kTimerMs = 100;
 constexpr int kLayoutTicks = 4;
-
-// A stored colour (red in the low byte) as a Qt colour.
-QColor ColourOf(qint32 bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
 
 // Runs a handler of the window; an unexpected error ends it with the shared error message.
 template <class F>
@@ -233,7 +231,7 @@ void FullGraph::draw()
         auto *series = new QLineSeries;
         series->setName(line.label);
         QPen pen = series->pen();
-        pen.setColor(ColourOf(line.colour));
+        pen.setColor(QColor::fromRgb(StoredColourToRgb(line.colour)));
         pen.setWidth(2);
         series->setPen(pen);
         series->replace(line.points);
