@@ -48,6 +48,11 @@ QLabel *CaptionFor(const QString &text, QWidget *field)
     return label;
 }
 
+QLabel *CaptionFor(const QString &text, QWidget *field, const char *name)
+{
+    return Named(CaptionFor(text, field), name);
+}
+
 QPushButton *NewButton(QWidget *parent, const char *name, const QString &caption)
 {
     auto *b = Named(new QPushButton(caption, parent), name);

@@ -41,6 +41,8 @@ W *Named(W *control, const char *name)
 // screen reader lead there. The field takes the caption as its accessible name when it has
 // none yet.
 [[nodiscard]] QLabel *CaptionFor(const QString &text, QWidget *field);
+// The same, named for its role.
+[[nodiscard]] QLabel *CaptionFor(const QString &text, QWidget *field, const char *name);
 
 // A push button named for its role. Enter in a text box does not press it.
 [[nodiscard]] QPushButton *NewButton(QWidget *parent, const char *name, const QString &caption);

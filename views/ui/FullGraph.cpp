@@ -4,6 +4,7 @@
 #include "shell/Helpers.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
+#include "shell/ui/Fields.h"
 #include "views/GraphPlan.h"
 #include "views/ui/ViewWindows.h"
 
@@ -78,8 +79,7 @@ FullGraph::FullGraph(QWidget *parent) : QWidget(parent)
 
     auto *boxes = new QHBoxLayout;
     auto box = [boxes](const char *name, const QString &caption) {
-        auto *b = new QCheckBox(caption);
-        b->setObjectName(QLatin1String(name));
+        QCheckBox *b = NewCheck(nullptr, name, caption);
         b->setAccessibleName(caption);
         boxes->addWidget(b);
         return b;
