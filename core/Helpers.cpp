@@ -285,4 +285,15 @@ void RunWhileWaiting(const std::function<void()> &work, std::atomic<bool> &abort
     worker.join();
 }
 
+quint32 StoredColourToRgb(qint32 stored)
+{
+    const auto v = static_cast<quint32>(stored);
+    return 0xFF000000u | ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
+}
+
+qint32 RgbToStoredColour(quint32 rgb)
+{
+    return static_cast<qint32>(((rgb >> 16) & 0xFFu) | (rgb & 0xFF00u) | ((rgb & 0xFFu) << 16));
+}
+
 } // namespace clarow

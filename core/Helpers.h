@@ -47,6 +47,13 @@ namespace clarow {
 // The shortest text that reads back as the same float ("22.05", never "22.049999237").
 [[nodiscard]] QString SingleText(float v);
 
+// The program's colours are stored (settings file, status grid, graph plan) as 0x00BBGGRR,
+// red in the low byte. The same colour as 0xFFRRGGBB, opaque, the order Qt's colours and the
+// web page's hexadecimal colours take (QColor::fromRgb), and back. Bytes beyond the three
+// colours are ignored both ways.
+[[nodiscard]] quint32 StoredColourToRgb(qint32 stored);
+[[nodiscard]] qint32 RgbToStoredColour(quint32 rgb);
+
 // A database column's value as read from a query: nothing for NULL, else the value as T
 // (yes/no columns hold 1 and 0).
 template <typename T>

@@ -490,11 +490,7 @@ QString HtmlEscaped(const QString &text)
 
 QString CssColour(qint32 bgr)
 {
-    const auto v = static_cast<quint32>(bgr);
-    return QStringLiteral("#%1%2%3")
-        .arg(v & 0xFF, 2, 16, QLatin1Char('0'))
-        .arg((v >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
-        .arg((v >> 16) & 0xFF, 2, 16, QLatin1Char('0'));
+    return QStringLiteral("#%1").arg(StoredColourToRgb(bgr) & 0xFFFFFFu, 6, 16, QLatin1Char('0'));
 }
 
 QString HashWebPassword(const QString &password, int iterations)

@@ -1,6 +1,7 @@
 #include "app/ui/HelpAbout.h"
 
 #include "core/Program.h"
+#include "core/ui/Fields.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -30,37 +31,29 @@ HelpAbout::HelpAbout(QWidget *parent)
     setObjectName(QStringLiteral("HelpAbout"));
     setWindowTitle(QStringLiteral("About Clarow"));
 
-    auto *product = new QLabel(QStringLiteral("Clarow"), this);
-    product->setObjectName(QStringLiteral("ProductLabel"));
+    auto *product = NewLabel(this, "ProductLabel", QStringLiteral("Clarow"));
     QFont f = product->font();
     f.setPointSize(f.pointSize() * 2);
     f.setBold(true);
     product->setFont(f);
-    auto *maker = new QLabel(QStringLiteral("Quillmark, 2005-2026"), this);
-    maker->setObjectName(QStringLiteral("MakerLabel"));
-    auto *version = new QLabel(versionText(), this);
-    version->setObjectName(QStringLiteral("VersionLabel"));
+    auto *maker = NewLabel(this, "MakerLabel", QStringLiteral("Quillmark, 2005-2026"));
+    auto *version = NewLabel(this, "VersionLabel", versionText());
 
-    auto *closeBtn = new QPushButton(QStringLiteral("&Close"), this);
-    closeBtn->setObjectName(QStringLiteral("CloseBtn"));
-    auto *manualBtn = new QPushButton(QStringLiteral("&Manual"), this);
-    manualBtn->setObjectName(QStringLiteral("ManualBtn"));
+    // Not NewButton: in this dialog Enter presses the button that has the focus.
+    auto *closeBtn = Named(new QPushButton(QStringLiteral("&Close"), this), "CloseBtn");
+    auto *manualBtn = Named(new QPushButton(QStringLiteral("&Manual"), this), "ManualBtn");
     connect(closeBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(manualBtn, &QPushButton::clicked, this, [] {
         // Nothing opens and nothing is said when the desktop has no viewer for it.
         QDesktopServices::openUrl(QUrl::fromLocalFile(ManualPath()));
     });
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(manualBtn);
-    buttons->addWidget(closeBtn);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(product);
     layout->addWidget(maker);
     layout->addWidget(version);
     layout->addStretch();
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({manualBtn, closeBtn}));
 
     m_fixed = QSize(TwipsToPixelsX(kWidthTwips), TwipsToPixelsY(kHeightTwips));
     resize(m_fixed);

@@ -5,12 +5,12 @@
 #include "link/Clock.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
+#include "core/ui/Fields.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMdiSubWindow>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -30,33 +30,27 @@ UpdCode::UpdCode(SerialPort &port, QWidget *parent)
 
     QString offer = UpgradeOfferText();
     offer.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    m_message = new QLabel(offer, this);
-    m_message->setObjectName(QStringLiteral("MessageLbl"));
+    m_message = NewLabel(this, "MessageLbl", offer);
     m_message->setWordWrap(true);
     // Wide enough for the message's longest line, whatever the font size.
     m_message->setMinimumWidth(
         m_message->fontMetrics().horizontalAdvance(offer.section(QLatin1Char('\n'), 0, 0)));
 
-    auto *noteCaption = new QLabel(QStringLiteral("Note:"), this);
-    noteCaption->setObjectName(QStringLiteral("NoteLbl"));
+    auto *noteCaption = NewLabel(this, "NoteLbl", QStringLiteral("Note:"));
     QFont bold = noteCaption->font();
     bold.setBold(true);
     noteCaption->setFont(bold);
-    auto *note = new QLabel(QLatin1String(kUpgradeNoteText), this);
-    note->setObjectName(QStringLiteral("NoteTextLbl"));
+    auto *note = NewLabel(this, "NoteTextLbl", QLatin1String(kUpgradeNoteText));
     note->setWordWrap(true);
 
-    m_progress = new QProgressBar(this);
-    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progress = Named(new QProgressBar(this), "ProgressBar1");
     m_progress->setRange(0, kImageRecords - 1);
     m_progress->setValue(0);
     m_progress->setAccessibleName(QStringLiteral("Upgrade progress"));
 
-    m_proceed = new QPushButton(QStringLiteral("Proceed"), this);
-    m_proceed->setObjectName(QStringLiteral("Proceed"));
+    m_proceed = NewButton(this, "Proceed", QStringLiteral("Proceed"));
     m_proceed->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("CancelBtn"));
+    m_cancel = NewButton(this, "CancelBtn", QStringLiteral("Cancel"));
     connect(m_proceed, &QPushButton::clicked, this, &UpdCode::Proceed_Click);
     connect(m_cancel, &QPushButton::clicked, this, &UpdCode::CancelBtn_Click);
 
@@ -64,15 +58,11 @@ UpdCode::UpdCode(SerialPort &port, QWidget *parent)
     noteRow->addWidget(noteCaption, 0, 0, Qt::AlignTop);
     noteRow->addWidget(note, 0, 1);
     noteRow->setColumnStretch(1, 1);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_proceed);
-    buttons->addWidget(m_cancel);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_message);
     layout->addLayout(noteRow);
     layout->addWidget(m_progress);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({m_proceed, m_cancel}));
 }
 
 void UpdCode::Proceed_Click()
@@ -109,13 +99,7 @@ void UpdCode::CancelBtn_Click()
     closeWindow();
 }
 
-void UpdCode::closeWindow()
-{
-    if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
-        frame->close();
-    else
-        close();
-}
+void UpdCode::closeWindow() { CloseWindow(this); }
 
 void UpdCode::closeEvent(QCloseEvent *event)
 {

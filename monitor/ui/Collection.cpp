@@ -1,6 +1,7 @@
 #include "monitor/ui/Collection.h"
 
 #include "monitor/ui/FlexGrid.h"
+#include "core/ui/Fields.h"
 #include "monitor/ui/MonitorHost.h"
 
 #include "core/Database.h"
@@ -66,15 +67,13 @@ void Collection::Form_Load()
     FlexGrid1->move(TwipsToPixelsX(kGridLeft), TwipsToPixelsY(kGridTop));
 
 
-    StatusBx = new QLineEdit(this);
-    StatusBx->setObjectName(QStringLiteral("StatusBx"));
+    StatusBx = Named(new QLineEdit(this), "StatusBx");
     StatusBx->setReadOnly(true);
     StatusBx->setFocusPolicy(Qt::NoFocus);
     StatusBx->setGeometry(FlexGrid1->x() + TwipsToPixelsX(60), TwipsToPixelsY(kBoxTop), TwipsToPixelsX(kStatusWidth),
                           TwipsToPixelsY(kBoxHeight));
 
-    clarowBx = new QLineEdit(this);
-    clarowBx->setObjectName(QStringLiteral("clarowBx"));
+    clarowBx = Named(new QLineEdit(this), "clarowBx");
     clarowBx->setText(program().settings.LocationName);
     const int locationWidth = TwipsToPixelsX(kLocationWidth);
     clarowBx->setGeometry(FlexGrid1->geometry().right() + 1 - locationWidth, TwipsToPixelsY(kBoxTop),
@@ -224,12 +223,7 @@ void Collection::showStatus(const QString &text)
 void Collection::closeWindow()
 {
     // Closed once the tick that asked for it has finished with the window.
-    QTimer::singleShot(0, this, [this] {
-        if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()))
-            frame->close();
-        else
-            close();
-    });
+    QTimer::singleShot(0, this, [this] { CloseWindow(this); });
 }
 
 void Collection::closeEvent(QCloseEvent *event)

@@ -2,6 +2,7 @@
 
 #include "monitor/ui/GridHost.h"
 #include "core/Errors.h"
+#include "core/Helpers.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
 
@@ -19,12 +20,6 @@
 namespace clarow {
 
 namespace {
-
-// 0xBBGGRR, as the colours are stored.
-QColor fromBgr(qint32 c)
-{
-    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
-}
 
 // The picked row is highlighted only while the grid has the focus, so that the alarm colours
 // stay readable while the operator works elsewhere.
@@ -81,7 +76,7 @@ QVariant StatusGridModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return r.cells.at(index.column());
     case Qt::BackgroundRole:
-        return fromBgr(r.colour);
+        return QColor::fromRgb(StoredColourToRgb(r.colour));
     case Qt::TextAlignmentRole:
         if (index.column() == ColLocation)
             return int(Qt::AlignLeft | Qt::AlignVCenter);

@@ -1,5 +1,7 @@
 #include "options/ui/ColourBox.h"
 
+#include "core/Helpers.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -17,18 +19,11 @@ ColourBox::ColourBox(int index, const QString &caption, QWidget *parent) : QFram
     setMinimumSize(36, 20);
 }
 
-QColor ColourBox::toQColor(qint32 colour)
-{
-    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
-}
-
-qint32 ColourBox::fromQColor(const QColor &c) { return c.red() | (c.green() << 8) | (c.blue() << 16); }
-
 void ColourBox::setColour(qint32 colour)
 {
     m_colour = colour;
     QPalette p = palette();
-    p.setColor(QPalette::Window, toQColor(colour));
+    p.setColor(QPalette::Window, QColor::fromRgb(StoredColourToRgb(colour)));
     setPalette(p);
 }
 

@@ -19,9 +19,6 @@ public:
     [[nodiscard]] int index() const { return m_index; }
     void setOnActivate(std::function<void()> f) { m_onActivate = std::move(f); }
 
-    [[nodiscard]] static QColor toQColor(qint32 colour);
-    [[nodiscard]] static qint32 fromQColor(const QColor &c);
-
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;

@@ -17,8 +17,7 @@ NotifyTab::NotifyTab(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("NotifyTab"));
     WebhookUrlBx = NewEdit(this, "WebhookUrlBx", QStringLiteral("Webhook address"));
     WebhookUrlBx->setPlaceholderText(QStringLiteral("https://ntfy.sh/my-topic (empty: off)"));
-    WebhookFormatBx = new QComboBox(this);
-    WebhookFormatBx->setObjectName(QStringLiteral("WebhookFormatBx"));
+    WebhookFormatBx = Named(new QComboBox(this), "WebhookFormatBx");
     WebhookFormatBx->setAccessibleName(QStringLiteral("Webhook format"));
     WebhookFormatBx->addItem(QStringLiteral("JSON"), QStringLiteral("json"));
     WebhookFormatBx->addItem(QStringLiteral("ntfy"), QStringLiteral("ntfy"));
@@ -27,17 +26,16 @@ NotifyTab::NotifyTab(QWidget *parent) : QWidget(parent)
     WebhookTokenBx->setEchoMode(QLineEdit::Password);
     TestWebhookBtn = NewButton(this, "TestWebhookBtn", QStringLiteral("Test"));
     TestWebhookBtn->setAccessibleName(QStringLiteral("Send a test notification"));
-    WebhookResultBx = NewEdit(this, "WebhookResultBx", QStringLiteral("Test result"));
-    WebhookResultBx->setReadOnly(true);
+    WebhookResultBx = NewResultBox(this, "WebhookResultBx", QStringLiteral("Test result"));
 
     auto *test = new QHBoxLayout;
     test->addWidget(TestWebhookBtn);
     test->addWidget(WebhookResultBx, 1);
     auto *form = new QFormLayout;
-    form->addRow(CaptionFor(QStringLiteral("Webhook address"), WebhookUrlBx), WebhookUrlBx);
-    form->addRow(CaptionFor(QStringLiteral("Format"), WebhookFormatBx), WebhookFormatBx);
-    form->addRow(CaptionFor(QStringLiteral("Access token (optional)"), WebhookTokenBx), WebhookTokenBx);
-    form->addRow(CaptionFor(QStringLiteral("Test result"), WebhookResultBx), test);
+    AddField(form, QStringLiteral("Webhook address"), WebhookUrlBx);
+    AddField(form, QStringLiteral("Format"), WebhookFormatBx);
+    AddField(form, QStringLiteral("Access token (optional)"), WebhookTokenBx);
+    AddField(form, QStringLiteral("Test result"), WebhookResultBx, test);
     auto *hint = new QLabel(QStringLiteral("Every alarm and every return to normal is also sent here, one message "
                                            "per sensor, after as many scans as the alarm mail waits, whether mail is on "
                                            "or not. A message that cannot be delivered is "

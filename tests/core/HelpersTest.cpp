@@ -128,3 +128,27 @@ TEST(SingleText, ShortestTextThatReadsBack)
     EXPECT_EQ(SingleText(0.0f), QStringLiteral("0"));
     EXPECT_EQ(SingleText(-0.0f), QStringLiteral("0"));
 }
+
+TEST(StoredColour, RedIsInTheLowByteOfTheStoredValue)
+{
+    const struct
+    {
+        qint32 stored;
+        quint32 rgb;
+        qint32 back; // the stored value read back from rgb
+    } cases[] = {
+        {0x000000, 0xFF000000u, 0x000000},
+        {0x0000FF, 0xFFFF0000u, 0x0000FF},           // red
+        {0x00FF00, 0xFF00FF00u, 0x00FF00},           // green
+        {0xFF0000, 0xFF0000FFu, 0xFF0000},           // blue
+        {8421631, 0xFFFF8080u, 8421631},             // the grid's alarm colour
+        {0x302010, 0xFF102030u, 0x302010},
+        {static_cast<qint32>(0x7F123456), 0xFF563412u, 0x123456}, // bytes beyond the colours
+        {-1, 0xFFFFFFFFu, 0xFFFFFF},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stored);
+        EXPECT_EQ(StoredColourToRgb(c.stored), c.rgb);
+        EXPECT_EQ(RgbToStoredColour(c.rgb), c.back);
+    }
+}

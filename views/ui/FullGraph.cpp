@@ -1,8 +1,10 @@
 #include "views/ui/FullGraph.h"
 
 #include "core/Errors.h"
+#include "core/Helpers.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
+#include "core/ui/Fields.h"
 #include "views/GraphPlan.h"
 #include "views/ui/ViewWindows.h"
 
@@ -35,9 +37,6 @@ constexpr int kMinWidthTwips = 7000;
 constexpr int kMinHeightTwips = 5000;
 constexpr int kTimerMs = 100;
 constexpr int kLayoutTicks = 4;
-
-// A stored colour (red in the low byte) as a Qt colour.
-QColor ColourOf(qint32 bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
 
 // Runs a handler of the window; an unexpected error ends it with the shared error message.
 template <class F>
@@ -80,8 +79,7 @@ FullGraph::FullGraph(QWidget *parent) : QWidget(parent)
 
     auto *boxes = new QHBoxLayout;
     auto box = [boxes](const char *name, const QString &caption) {
-        auto *b = new QCheckBox(caption);
-        b->setObjectName(QLatin1String(name));
+        QCheckBox *b = NewCheck(nullptr, name, caption);
         b->setAccessibleName(caption);
         boxes->addWidget(b);
         return b;
@@ -233,7 +231,7 @@ void FullGraph::draw()
         auto *series = new QLineSeries;
         series->setName(line.label);
         QPen pen = series->pen();
-        pen.setColor(ColourOf(line.colour));
+        pen.setColor(QColor::fromRgb(StoredColourToRgb(line.colour)));
         pen.setWidth(2);
         series->setPen(pen);
         series->replace(line.points);

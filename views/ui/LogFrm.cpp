@@ -3,6 +3,7 @@
 #include "link/Clock.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
+#include "core/ui/Fields.h"
 #include "views/LogExport.h"
 #include "views/LogGrid.h"
 #include "views/ui/FullGraph.h"
@@ -35,28 +36,6 @@ namespace {
 
 constexpr int kWidthTwips = 8285;
 constexpr int kHeightTwips = 7300;
-
-template <class W>
-W *named(W *w, const char *name)
-{
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
-QLineEdit *readOnlyBox(const char *name, const QString &accessible)
-{
-    auto *b = named(new QLineEdit, name);
-    b->setReadOnly(true);
-    b->setAccessibleName(accessible);
-    return b;
-}
-
-void setBackground(QLineEdit *box, QRgb rgb)
-{
-    QPalette p = box->palette();
-    p.setColor(QPalette::Base, QColor(rgb));
-    box->setPalette(p);
-}
 
 // The user's documents folder, or empty text when the system does not name one.
 QString DocumentsFolder()
@@ -92,27 +71,25 @@ LogFrm::LogFrm(QWidget *parent) : QWidget(parent)
     auto *top = new QVBoxLayout(this);
 
     auto *ids = new QFormLayout;
-    sIDbx = readOnlyBox("sIDbx", QStringLiteral("Sensor ID"));
-    sLocBx = readOnlyBox("sLocBx", QStringLiteral("Location"));
-    auto *label1 = named(new QLabel(QStringLiteral("Sensor ID")), "Label1");
-    auto *label2 = named(new QLabel(QStringLiteral("Location")), "Label2");
-    label1->setBuddy(sIDbx);
-    label2->setBuddy(sLocBx);
+    sIDbx = NewResultBox(nullptr, "sIDbx", QStringLiteral("Sensor ID"));
+    sLocBx = NewResultBox(nullptr, "sLocBx", QStringLiteral("Location"));
+    auto *label1 = CaptionFor(QStringLiteral("Sensor ID"), sIDbx, "Label1");
+    auto *label2 = CaptionFor(QStringLiteral("Location"), sLocBx, "Label2");
     ids->addRow(label1, sIDbx);
     ids->addRow(label2, sLocBx);
     top->addLayout(ids);
 
     auto *limits = new QGridLayout;
-    limits->addWidget(named(new QLabel(QStringLiteral("Alarm limits")), "DefaultAlarmLabel"), 0, 0);
-    limits->addWidget(named(new QLabel(QStringLiteral("Low")), "LoLabel"), 0, 1, Qt::AlignCenter);
-    limits->addWidget(named(new QLabel(QStringLiteral("High")), "HiLabel"), 0, 2, Qt::AlignCenter);
-    auto *tLabel = named(new QLabel(QStringLiteral("Temperature")), "Tlabel");
-    Llow = readOnlyBox("Llow", QStringLiteral("Temperature Low"));
-    Lhigh = readOnlyBox("Lhigh", QStringLiteral("Temperature High"));
+    limits->addWidget(NewLabel(nullptr, "DefaultAlarmLabel", QStringLiteral("Alarm limits")), 0, 0);
+    limits->addWidget(NewLabel(nullptr, "LoLabel", QStringLiteral("Low")), 0, 1, Qt::AlignCenter);
+    limits->addWidget(NewLabel(nullptr, "HiLabel", QStringLiteral("High")), 0, 2, Qt::AlignCenter);
+    auto *tLabel = NewLabel(nullptr, "Tlabel", QStringLiteral("Temperature"));
+    Llow = NewResultBox(nullptr, "Llow", QStringLiteral("Temperature Low"));
+    Lhigh = NewResultBox(nullptr, "Lhigh", QStringLiteral("Temperature High"));
     tLabel->setBuddy(Llow);
-    hLabel = named(new QLabel(QStringLiteral("Humidity")), "hLabel");
-    Hlow = readOnlyBox("Hlow", QStringLiteral("Second channel Low"));
-    Hhigh = readOnlyBox("Hhigh", QStringLiteral("Second channel High"));
+    hLabel = NewLabel(nullptr, "hLabel", QStringLiteral("Humidity"));
+    Hlow = NewResultBox(nullptr, "Hlow", QStringLiteral("Second channel Low"));
+    Hhigh = NewResultBox(nullptr, "Hhigh", QStringLiteral("Second channel High"));
     hLabel->setBuddy(Hlow);
     limits->addWidget(tLabel, 1, 0);
     limits->addWidget(Llow, 1, 1);
@@ -125,7 +102,7 @@ LogFrm::LogFrm(QWidget *parent) : QWidget(parent)
     auto *range = new QHBoxLayout;
     auto *dates = new QFormLayout;
     auto picker = [](const char *name, const QString &caption) {
-        auto *p = named(new QDateTimeEdit, name);
+        auto *p = Named(new QDateTimeEdit, name);
         p->setCalendarPopup(true);
         p->setDisplayFormat(QStringLiteral("dd MMM yyyy  HH:mm:ss"));
         p->setMinimumDateTime(ZeroDate());
@@ -134,17 +111,15 @@ LogFrm::LogFrm(QWidget *parent) : QWidget(parent)
     };
     StartDt = picker("StartDt", QStringLiteral("Start date"));
     EndDt = picker("EndDt", QStringLiteral("End date"));
-    auto *startLbl = named(new QLabel(QStringLiteral("Start date")), "DataLbl");
-    auto *endLbl = named(new QLabel(QStringLiteral("End date")), "DataLbl");
-    startLbl->setBuddy(StartDt);
-    endLbl->setBuddy(EndDt);
+    auto *startLbl = CaptionFor(QStringLiteral("Start date"), StartDt, "DataLbl");
+    auto *endLbl = CaptionFor(QStringLiteral("End date"), EndDt, "DataLbl");
     dates->addRow(startLbl, StartDt);
     dates->addRow(endLbl, EndDt);
     range->addLayout(dates);
-    auto *order = named(new QGroupBox(QStringLiteral("Order")), "Frame1");
-    auto *orderLayout = new QVBoxLayout(order);
-    OptAsc = named(new QRadioButton(QStringLiteral("Ascending")), "OptAsc");
-    OptDesc = named(new QRadioButton(QStringLiteral("Descending")), "OptDesc");
+    auto [order, orderLayout] = NewGroup<QVBoxLayout>(nullptr, QStringLiteral("Order"));
+    Named(order, "Frame1");
+    OptAsc = NewOption(nullptr, "OptAsc", QStringLiteral("Ascending"));
+    OptDesc = NewOption(nullptr, "OptDesc", QStringLiteral("Descending"));
     OptAsc->setAccessibleName(OptAsc->text());
     OptDesc->setAccessibleName(OptDesc->text());
     orderLayout->addWidget(OptAsc);
@@ -154,7 +129,7 @@ LogFrm::LogFrm(QWidget *parent) : QWidget(parent)
 
     auto *buttons = new QHBoxLayout;
     auto button = [buttons, this](const char *name, const QString &caption, void (LogFrm::*slot)()) {
-        auto *b = named(new QPushButton(caption), name);
+        QPushButton *b = NewButton(nullptr, name, caption);
         buttons->addWidget(b);
         connect(b, &QPushButton::clicked, this, slot);
     };
@@ -169,7 +144,7 @@ LogFrm::LogFrm(QWidget *parent) : QWidget(parent)
     connect(OptAsc, &QRadioButton::toggled, this, [this] { viewFlags().DescOrder = !OptAsc->isChecked(); });
     connect(OptDesc, &QRadioButton::toggled, this, [this] { viewFlags().DescOrder = OptDesc->isChecked(); });
 
-    MSFlexGrid1 = named(new QTableView, "MSFlexGrid1");
+    MSFlexGrid1 = Named(new QTableView, "MSFlexGrid1");
     MSFlexGrid1->setAccessibleName(QStringLiteral("Readings"));
     m_model = new LogGridModel(this);
     MSFlexGrid1->setModel(m_model);
@@ -301,16 +276,16 @@ void LogFrm::fillFields()
     Llow->setText(PlainNumber(d.TempLo));
     Lhigh->setText(PlainNumber(d.TempHi));
     if (m_kind.hasCh2) {
-        setBackground(Hlow, 0xFFFFFF);
-        setBackground(Hhigh, 0xFFFFFF);
+        SetBackground(Hlow, Qt::white);
+        SetBackground(Hhigh, Qt::white);
         Hlow->setText(PlainNumber(d.Ch2Lo));
         Hhigh->setText(PlainNumber(d.Ch2Hi));
         hLabel->setText(Ch2Name(m_kind.type));
     } else {
         Hlow->clear();
         Hhigh->clear();
-        setBackground(Hlow, 0xC0C0C0);
-        setBackground(Hhigh, 0xC0C0C0);
+        SetBackground(Hlow, Qt::lightGray);
+        SetBackground(Hhigh, Qt::lightGray);
     }
 }
 
@@ -362,7 +337,7 @@ void LogFrm::ExportBtn_Click()
 {
     const Settings &s = program().settings;
     delete Cdlg1;
-    Cdlg1 = named(new QFileDialog(this), "Cdlg1");
+    Cdlg1 = Named(new QFileDialog(this), "Cdlg1");
     Cdlg1->setWindowTitle(QStringLiteral("Save Log"));
     Cdlg1->setAcceptMode(QFileDialog::AcceptSave);
     Cdlg1->setFileMode(QFileDialog::AnyFile);

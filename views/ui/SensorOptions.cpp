@@ -29,13 +29,6 @@ namespace {
 
 constexpr int kShortestId = 16;
 
-QLabel *label(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *l = new QLabel(caption, parent);
-    l->setObjectName(QLatin1String(name));
-    return l;
-}
-
 } // namespace
 
 SensorOptions::SensorOptions(QWidget *parent) : QWidget(parent), m_sensorId(program().selectedSensor)
@@ -43,33 +36,28 @@ SensorOptions::SensorOptions(QWidget *parent) : QWidget(parent), m_sensorId(prog
     setObjectName(QStringLiteral("SensorOptions"));
     setWindowTitle(QStringLiteral("Sensor Options"));
 
-    SerNoBx = NewEdit(this, "SerNoBx", QStringLiteral("Serial number"));
-    SerNoBx->setReadOnly(true);
-    SerNoLabel = label(this, "SerNoLabel", QStringLiteral("Serial number"));
-    SerNoLabel->setBuddy(SerNoBx);
+    SerNoBx = NewResultBox(this, "SerNoBx", QStringLiteral("Serial number"));
+    SerNoLabel = CaptionFor(QStringLiteral("Serial number"), SerNoBx, "SerNoLabel");
     SensorLoc = NewEdit(this, "SensorLoc", QStringLiteral("Sensor location"));
-    SensorLocLabel = label(this, "SensorLocLabel", QStringLiteral("Sensor location"));
-    SensorLocLabel->setBuddy(SensorLoc);
+    SensorLocLabel = CaptionFor(QStringLiteral("Sensor location"), SensorLoc, "SensorLocLabel");
 
-    AlarmLabel = label(this, "AlarmLabel", QStringLiteral("Alarm limits"));
-    LoLabel = label(this, "LoLabel", QStringLiteral("Low"));
-    HiLabel = label(this, "HiLabel", QStringLiteral("High"));
-    Tlabel = label(this, "Tlabel", QStringLiteral("Temperature"));
+    AlarmLabel = NewLabel(this, "AlarmLabel", QStringLiteral("Alarm limits"));
+    LoLabel = NewLabel(this, "LoLabel", QStringLiteral("Low"));
+    HiLabel = NewLabel(this, "HiLabel", QStringLiteral("High"));
+    Tlabel = NewLabel(this, "Tlabel", QStringLiteral("Temperature"));
     Llow = NewEdit(this, "Llow", QStringLiteral("Temperature, low"));
     Lhigh = NewEdit(this, "Lhigh", QStringLiteral("Temperature, high"));
     Tlabel->setBuddy(Llow);
-    hLabel = label(this, "hLabel", QStringLiteral("Humidity"));
+    hLabel = NewLabel(this, "hLabel", QStringLiteral("Humidity"));
     Hlow = NewEdit(this, "Hlow", QString());
     Hhigh = NewEdit(this, "Hhigh", QString());
     hLabel->setBuddy(Hlow);
 
-    WaterAfrm = new QGroupBox(QStringLiteral("Water alarm behaviour"), this);
-    WaterAfrm->setObjectName(QStringLiteral("WaterAfrm"));
+    auto [water, waterRow] = NewGroup<QHBoxLayout>(this, QStringLiteral("Water alarm behaviour"));
+    WaterAfrm = Named(water, "WaterAfrm");
     const QString waterCaptions[2] = {QStringLiteral("Alarm if wet"), QStringLiteral("Alarm if dry")};
-    auto *waterRow = new QHBoxLayout(WaterAfrm);
     for (int i = 0; i < 2; ++i) {
-        WaterA[i] = new QRadioButton(waterCaptions[i], WaterAfrm);
-        WaterA[i]->setObjectName(QStringLiteral("WaterA"));
+        WaterA[i] = NewOption(WaterAfrm, "WaterA", waterCaptions[i]);
         WaterA[i]->setProperty("index", i);
         waterRow->addWidget(WaterA[i]);
     }
@@ -96,12 +84,7 @@ SensorOptions::SensorOptions(QWidget *parent) : QWidget(parent), m_sensorId(prog
     limits->addWidget(hLabel, 2, 0);
     limits->addWidget(Hlow, 2, 1);
     limits->addWidget(Hhigh, 2, 2);
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(DelBtn);
-    buttons->addStretch();
-    buttons->addWidget(ApplyBtn);
-    buttons->addWidget(ExitBtn);
-    buttons->addWidget(CancelBtn);
+    QHBoxLayout *buttons = ButtonRow({ApplyBtn, ExitBtn, CancelBtn}, {DelBtn});
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(limits);
