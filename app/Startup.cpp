@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "core/Logging.h"
 #include "core/Database.h"
 #include "core/Errors.h"
 #include "core/FindVarnex.h"
@@ -36,6 +37,7 @@ void LoadSettingsAndDatabase()
     if (!problem.isEmpty())
         throw ClarowError(kErrFileNotFound, problem);
     OpenDatabase();
+    qCDebug(lcApp, "settings loaded, database open");
 }
 
 QString StartupFailureText(const std::exception &e)
@@ -50,6 +52,7 @@ int FindAdapterAtStartup(SerialPort &port, const std::function<void(int)> &tryin
     int result = FindVarnex(port, false, trying);
     if (result == 0)
         result = FindVarnex(port, false, trying);
+    qCDebug(lcApp, "adapter search: %d", result);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include "firmware/HexImage.h"
 #include "link/Clock.h"
 #include "link/SerialPort.h"
+#include "core/Logging.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
 
@@ -37,6 +38,7 @@ bool handshake(SerialPort &port)
         Pause(kPollSeconds);
         reply += port.readAll();
     }
+    qCDebug(lcFirmware, "loader %s: %s", LoaderReady(reply) ? "ready" : "did not answer", qUtf8Printable(reply));
     return LoaderReady(reply);
 }
 
@@ -55,6 +57,8 @@ bool sendRecord(SerialPort &port, const QString &record)
             if (reply.endsWith(QLatin1Char('.')))
                 return true;
         }
+        qCDebug(lcFirmware, "record %s not taken (attempt %d): %s", qUtf8Printable(record.left(9)), attempt + 1,
+                qUtf8Printable(reply));
         Pause(0);
     }
     return false;
@@ -124,6 +128,7 @@ bool UpgradeVarnex(
         }
         ok = ok && sentAny;
     }
+    qCDebug(lcFirmware, "upgrade %s", ok ? "done" : "failed");
     if (ok) {
         port.write(QStringLiteral("E"));
         MsgBox(UpgradeSucceededText(), QStringLiteral("Success"));

@@ -1,5 +1,7 @@
 #include "monitor/HttpServer.h"
 
+#include "core/Logging.h"
+
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -182,6 +184,7 @@ struct HttpServer::Engine
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, r.contentType.constData());
         for (const auto &[name, value] : r.headers)
             MHD_add_response_header(response, name.constData(), value.constData());
+        qCDebug(lcHttp, "answer %d, %lld bytes", r.status, qint64(r.body.size()));
         const MHD_Result ok = MHD_queue_response(connection, static_cast<unsigned>(r.status), response);
         MHD_destroy_response(response);
         return ok;
@@ -310,6 +313,7 @@ bool HttpServer::listen(const QHostAddress &host, quint16 port)
     Engine *e = engine.get();
     engine->thread = std::thread([e] { e->run(); });
     m_engine = std::move(engine);
+    qCDebug(lcHttp, "listening on %s port %u", qUtf8Printable(host.toString()), unsigned(m_engine->port));
     return true;
 }
 
@@ -321,6 +325,7 @@ void HttpServer::stop()
     if (m_engine->thread.joinable())
         m_engine->thread.join();
     MHD_stop_daemon(m_engine->daemon);
+    qCDebug(lcHttp, "stopped listening on port %u", unsigned(m_engine->port));
     m_engine.reset();
 }
 

@@ -1,6 +1,7 @@
 #include "monitor/MailTransport.h"
 
 #include "link/Clock.h"
+#include "core/Logging.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
@@ -453,7 +454,13 @@ MailResult CurlMailTransport::send(const MailServerSettings &server, const MailM
 
     // The exchange can take many seconds; the worker does it while this thread keeps the
     // windows alive.
+    qCDebug(lcMail, "sending to %d recipient(s) through %s (%s)", int(t->recipients.size()), t->url.constData(),
+            qUtf8Printable(MailSecurityText(server.security)));
     RunWhileWaiting([t] { RunTransfer(*t); }, t->abort, 0.05);
+    if (t->result.ok)
+        qCDebug(lcMail, "sent");
+    else
+        qCDebug(lcMail, "not sent: %s %s", qUtf8Printable(t->result.libraryError), qUtf8Printable(t->result.serverReply));
     return t->result;
 }
 

@@ -2,7 +2,10 @@
 
 #include "link/Clock.h"
 #include "core/Helpers.h"
+#include "core/Logging.h"
 #include "core/Program.h"
+
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -101,7 +104,12 @@ WebhookResult PostWebhook(const WebhookRequest &request)
 
     auto t = std::make_shared<Transfer>();
     t->request = request;
+    // The address may carry a secret (a topic or a key in its path): only its host is traced.
+    const QString host = QUrl(QString::fromUtf8(request.url)).host();
+    qCDebug(lcNotify, "posting %lld bytes to %s", qint64(request.body.size()), qUtf8Printable(host));
     RunWhileWaiting([t] { RunTransfer(*t); }, t->abort, 0.02);
+    qCDebug(lcNotify, "answer from %s: status %d %s", qUtf8Printable(host), t->result.status,
+            qUtf8Printable(t->result.error));
     return t->result;
 }
 
