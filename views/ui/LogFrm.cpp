@@ -305,7 +305,7 @@ void LogFrm::fillFields()
         setBackground(Hhigh, 0xFFFFFF);
         Hlow->setText(PlainNumber(d.Ch2Lo));
         Hhigh->setText(PlainNumber(d.Ch2Hi));
-        hLabel->setText(Ch2Name(m_kind.type));
+        hLabel->setText(QLatin1String(m_kind.channel2));
     } else {
         Hlow->clear();
         Hhigh->clear();
