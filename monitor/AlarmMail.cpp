@@ -37,27 +37,7 @@ bool Below(const std::optional<float> &value, const std::optional<float> &limit)
     return value && limit && *value < *limit;
 }
 
-struct ChannelLabels
-{
-    const char *current;
-    int currentWidth;
-    const char *high;
-    int highWidth;
-    const char *low;
-    int lowWidth;
-};
-
-const ChannelLabels kHumidity{"Current relative humidity:", 27, "High humidity limit:", 27,
-                              "Low humidity limit:", 27};
-const ChannelLabels kVoltage{"Current analog voltage:", 30, "High voltage limit:", 29,
-                             "Low voltage limit:", 29};
-const ChannelLabels kLight{"Current light level:", 27, "High light limit:", 27, "Low light limit:", 27};
-// The current sensor's alarm block speaks of amperage; its return block keeps it short.
-const ChannelLabels kAmperage{"Current amperage reading:", 36, "High amperage limit:", 36,
-                              "Low amperage limit:", 36};
-const ChannelLabels kReading{"Current reading:", 27, "High limit:", 27, "Low limit:", 27};
-
-QString ChannelLines(const MailRow &row, const ChannelLabels &l)
+QString ChannelLines(const MailRow &row, const MailLabels &l)
 {
     QString out = Line(QLatin1String(l.current), l.currentWidth, Text(row.cCh2));
     if (Above(row.cCh2, row.aCh2Hi))
@@ -86,20 +66,13 @@ QString WaterLine(const std::optional<int> &status)
 
 QString SecondChannelLines(const MailRow &row, bool alarmPass)
 {
-    const QString type = SensorTypeText(row.sensorId);
-    if (type == QLatin1String("26 19"))
-        return ChannelLines(row, kHumidity);
-    if (type == QLatin1String("26 1E"))
-        return ChannelLines(row, kHumidity) + WaterLine(row.wStatus);
-    if (type == QLatin1String("26 1D"))
-        return WaterLine(row.wStatus);
-    if (type == QLatin1String("26 1A"))
-        return ChannelLines(row, kVoltage);
-    if (type == QLatin1String("26 1B"))
-        return ChannelLines(row, kLight);
-    if (type == QLatin1String("26 1C"))
-        return ChannelLines(row, alarmPass ? kAmperage : kReading);
-    return {};
+    const SensorKind &kind = KindOf(row.sensorId);
+    QString out;
+    if (kind.hasCh2)
+        out += ChannelLines(row, alarmPass ? kind.alarmMail : kind.returnMail);
+    if (kind.hasWater)
+        out += WaterLine(row.wStatus);
+    return out;
 }
 
 QString SubjectFor(const QString &base, const Settings &s)

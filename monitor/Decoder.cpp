@@ -25,6 +25,10 @@ quint8 ToWater(int value)
     return static_cast<quint8>(value);
 }
 
+// A type whose only value besides the temperature is its water tape: the first field after
+// the temperatures is the tape's fault flag, where other types send their second channel.
+bool WaterOnly(const TypeCode *type) { return type && type->hasWater && !type->hasCh2; }
+
 bool IsFieldCharacter(QChar c)
 {
     const char16_t u = c.unicode();
@@ -111,7 +115,7 @@ private:
             w.tempC = TextToSingle(w.field);
         } else if (w.tempF == kUnset) {
             w.tempF = TextToSingle(w.field);
-        } else if (w.lineId.endsWith(QLatin1String("1D"))) {
+        } else if (WaterOnly(FindTypeCode(TypeOf(w.lineId)))) {
             if (w.water == kNotReported)
                 w.water = ToWater(WholeNumber16(w.field));
         } else if (IsNumeric(w.field)) {
@@ -126,22 +130,31 @@ private:
     void endOfLine()
     {
         const bool multi = FamilyOf(w.lineId) == QLatin1String(kMultiSensorFamily);
-        const QString type = TypeOf(w.lineId);
+        const TypeCode *type = multi ? FindTypeCode(TypeOf(w.lineId)) : nullptr;
 
-        // The pending field is the last field of the line.
+        // The pending field is the last field of the line: the tape's wet flag for a water
+        // sensor, else the second channel as its type encodes it, else the temperature in °F.
+        // A multi-sensor of a type code this program does not know drops it.
         if (!multi) {
             w.tempF = TextToSingle(w.field);
-        } else if (type == QLatin1String("00")) {
-            w.tempF = TextToSingle(w.field);
-        } else if (type == QLatin1String("19") || type == QLatin1String("1B")) {
-            w.ch2Whole = WholeNumber16(w.field);
-        } else if (type == QLatin1String("1A")) {
-            m_voltage = static_cast<float>(WholeNumber16(w.field) / 100.0);
-        } else if (type == QLatin1String("1C")) {
-            w.current = static_cast<float>(WholeNumber16(w.field) / 10.0);
-        } else if (type == QLatin1String("1D") || type == QLatin1String("1E")) {
+        } else if (type && type->hasWater) {
             if (w.water == 0)
                 w.water = ToWater(2 * int(WholeNumber16(w.field)));
+        } else if (type) {
+            switch (type->encoding) {
+            case Ch2Encoding::None:
+                w.tempF = TextToSingle(w.field);
+                break;
+            case Ch2Encoding::Whole:
+                w.ch2Whole = WholeNumber16(w.field);
+                break;
+            case Ch2Encoding::Hundredths:
+                m_voltage = static_cast<float>(WholeNumber16(w.field) / 100.0);
+                break;
+            case Ch2Encoding::Tenths:
+                w.current = static_cast<float>(WholeNumber16(w.field) / 10.0);
+                break;
+            }
         }
         w.field.clear();
 
@@ -164,32 +177,35 @@ private:
     }
 
     // What a multi-sensor line hands to the sensor table and to the history, by type code.
-    void fillMultiSensor(SensorLine &line, const QString &type) const
+    void fillMultiSensor(SensorLine &line, const TypeCode *type) const
     {
-        const float ch2 = w.ch2Whole;
-        if (type == QLatin1String("00")) {
-            return;
-        } else if (type == QLatin1String("19") || type == QLatin1String("1B")) {
-            line.ch2 = ch2;
-            line.logCh2 = ch2;
-        } else if (type == QLatin1String("1A")) {
-            line.ch2 = m_voltage;
-            line.logCh2 = m_voltage;
-        } else if (type == QLatin1String("1C")) {
-            line.ch2 = w.current;
-            line.logCh2 = w.current;
-        } else if (type == QLatin1String("1D")) {
-            line.water = w.water;
-            line.logWater = w.water;
-        } else if (type == QLatin1String("1E")) {
-            line.ch2 = ch2;
-            line.water = w.water;
-            line.logCh2 = ch2;
-            line.logWater = w.water;
-        } else {
+        if (!type) {
             // A type code this program does not know: the history gets the temperature,
             // the sensor table is left alone.
             line.update = false;
+            return;
+        }
+        std::optional<float> ch2;
+        switch (type->encoding) {
+        case Ch2Encoding::None:
+            break;
+        case Ch2Encoding::Whole:
+            ch2 = w.ch2Whole;
+            break;
+        case Ch2Encoding::Hundredths:
+            ch2 = m_voltage;
+            break;
+        case Ch2Encoding::Tenths:
+            ch2 = w.current;
+            break;
+        }
+        if (ch2) {
+            line.ch2 = *ch2;
+            line.logCh2 = *ch2;
+        }
+        if (type->hasWater) {
+            line.water = w.water;
+            line.logWater = w.water;
         }
     }
 

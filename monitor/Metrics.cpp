@@ -1,12 +1,12 @@
 #include "monitor/Metrics.h"
 
 #include "link/Clock.h"
+#include "link/TypeCodes.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Helpers.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
-#include "views/SensorKind.h"
 
 #include <QCoreApplication>
 #include <QMutex>
@@ -44,15 +44,6 @@ void CountMail(bool sent)
 }
 
 namespace {
-
-// The second channel's kind as a label value, from what the sensor's type measures.
-QString kindLabel(const QString &caption)
-{
-    const QString c = caption.toLower();
-    if (c.contains(QLatin1String("current")))
-        return QStringLiteral("current");
-    return c.simplified().replace(QLatin1Char(' '), QLatin1Char('_'));
-}
 
 std::optional<double> number(const QVariant &v)
 {
@@ -148,10 +139,10 @@ QList<SensorSample> LoadSensorSamples(const QString &corF)
             // so that 70.7 °F shows as the 21.5 °C it was.
             if (s.celsius && fahrenheit)
                 *s.celsius = (SingleText(static_cast<float>(*s.celsius)).toDouble() - 32.0) * 5.0 / 9.0;
-            const SensorKind kind = KindOf(s.sensor);
+            const SensorKind &kind = KindOf(s.sensor);
             if (kind.hasCh2) {
                 s.channel2 = number(q.value(3));
-                s.channel2Kind = kindLabel(kind.ch2Caption);
+                s.channel2Kind = QLatin1String(kind.metricKind);
             }
             if (kind.hasWater && !q.value(4).isNull())
                 s.water = q.value(4).toInt();

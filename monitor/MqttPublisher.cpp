@@ -5,7 +5,6 @@
 #include "core/DiagnosticLog.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
-#include "views/SensorKind.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -77,24 +76,9 @@ QString WaterName(int status)
     }
 }
 
-// The second channel's kind as Home Assistant knows it: device class and unit.
-struct ChannelClass
-{
-    const char *kind;
-    const char *deviceClass;
-    const char *unit;
-    const char *name;
-};
-constexpr ChannelClass kChannelClasses[] = {
-    {"humidity", "humidity", "%", "Humidity"},
-    {"voltage", "voltage", "V", "Voltage"},
-    {"light", "illuminance", "lx", "Light"},
-    {"current", "current", "A", "Current"},
-};
-
 QString ModelOf(const QString &sensorId)
 {
-    if (const auto code = FindTypeCode(TypeOf(sensorId)); code && FamilyOf(sensorId) == QLatin1String(kMultiSensorFamily))
+    if (const TypeCode *code = FindTypeCode(TypeOf(sensorId)); code && FamilyOf(sensorId) == QLatin1String(kMultiSensorFamily))
         return QLatin1String(code->description) + QStringLiteral(" (") + SensorTypeText(sensorId) + QLatin1Char(')');
     return QStringLiteral("Temperature sensor (family %1)").arg(FamilyOf(sensorId));
 }
@@ -197,12 +181,12 @@ QList<MqttMessage> DiscoveryConfigs(const SensorSample &s, const MqttSettings &s
     };
     entity("sensor", QStringLiteral("temperature"), QStringLiteral("Temperature"), "temperature", QStringLiteral("°C"),
            QStringLiteral("{{ value_json.temperature }}"));
-    for (const ChannelClass &c : kChannelClasses) {
-        if (s.channel2Kind == QLatin1String(c.kind))
-            entity("sensor", QLatin1String(c.kind), QLatin1String(c.name), c.deviceClass, QLatin1String(c.unit),
-                   QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(c.kind)));
-    }
-    if (KindOf(s.sensor).hasWater)
+    // The second channel as Home Assistant knows it, under the key the state payload gives it.
+    const SensorKind &kind = KindOf(s.sensor);
+    if (kind.hasCh2 && s.channel2Kind == QLatin1String(kind.metricKind))
+        entity("sensor", s.channel2Kind, QLatin1String(kind.channel2), kind.deviceClass, QLatin1String(kind.unit),
+               QStringLiteral("{{ value_json.%1 }}").arg(s.channel2Kind));
+    if (kind.hasWater)
         entity("binary_sensor", QStringLiteral("water"), QStringLiteral("Water"), "moisture", {},
                QStringLiteral("{{ 'ON' if value_json.water == 'Wet' else 'OFF' }}"));
     entity("binary_sensor", QStringLiteral("alarm"), QStringLiteral("Alarm"), "problem", {}, flag("alarm"));

@@ -11,7 +11,6 @@
 #include "core/Helpers.h"
 #include "core/Program.h"
 #include "core/Settings.h"
-#include "views/SensorKind.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -36,20 +35,6 @@ QJsonValue Number(const std::optional<float> &v)
         return QJsonValue::Null;
     // The shortest text that reads back as the stored single: 22.05, not 22.049999.
     return SingleText(*v).toDouble();
-}
-
-QString Channel2Unit(const QString &name)
-{
-    const QString n = name.toLower();
-    if (n.contains(QLatin1String("humid")))
-        return QStringLiteral("%");
-    if (n.contains(QLatin1String("volt")))
-        return QStringLiteral("V");
-    if (n.contains(QLatin1String("light")))
-        return QStringLiteral("lx");
-    if (n.contains(QLatin1String("current")))
-        return QStringLiteral("A");
-    return {};
 }
 
 QJsonValue WaterText(const std::optional<int> &status)
@@ -226,15 +211,15 @@ QJsonObject EventJson(NotifyEvent event, const MailRow &row, const QString &chan
     const bool alarm = event == NotifyEvent::Alarm;
     QString text = alarm ? AlarmBlock(row) : ReturnBlock(row);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const SensorKind kind = KindOf(row.sensorId);
+    const SensorKind &kind = KindOf(row.sensorId);
 
     QJsonObject limits{{QStringLiteral("temperature"), Limits(row.aTempLo, row.aTempHi)}};
     QJsonValue channel2 = QJsonValue::Null;
     if (kind.hasCh2) {
-        const QString name = channel2Name.isEmpty() ? kind.ch2Caption : channel2Name;
+        const QString name = channel2Name.isEmpty() ? QLatin1String(kind.caption) : channel2Name;
         channel2 = QJsonObject{{QStringLiteral("name"), name},
                                {QStringLiteral("value"), Number(row.cCh2)},
-                               {QStringLiteral("unit"), Channel2Unit(kind.ch2Caption)}};
+                               {QStringLiteral("unit"), QLatin1String(kind.unit)}};
         limits.insert(QStringLiteral("channel2"), Limits(row.aCh2Lo, row.aCh2Hi));
     }
     const QDateTime local = at.toOffsetFromUtc(at.offsetFromUtc());

@@ -69,23 +69,27 @@ std::optional<int> Whole(const QVariant &v)
 bool Less(std::optional<float> a, std::optional<float> b) { return a && b && *a < *b; }
 bool Greater(std::optional<float> a, std::optional<float> b) { return a && b && *a > *b; }
 
-// The second-channel name for a type code, empty when the type has none.
-QString Channel2NameFor(const QString &type)
+// What the type-code table says of a sensor, by the row of the last two characters of its
+// identifier (t: nullptr for a code the table does not hold). The second-channel name, empty
+// when the type has none:
+QString Channel2NameFor(const TypeCode *t)
 {
-    const auto t = FindTypeCode(type);
     return t ? QString::fromLatin1(t->channel2) : QString();
 }
 
-bool HasWater(const QString &type)
-{
-    return type == QLatin1String("1D") || type == QLatin1String("1E");
-}
+bool HasWater(const TypeCode *t) { return t && t->hasWater; }
+
+// A multi-sensor of a type code the table does not hold is taken to have a second channel.
+bool HasCh2(const TypeCode *t) { return !t || t->hasCh2; }
+
+// A multi-sensor type that reports its temperature and nothing else ("00").
+bool TemperatureOnly(const TypeCode *t) { return t && !t->hasCh2 && !t->hasWater; }
 
 void InsertSensor(const QString &id, float temperature, float ch2, const QDateTime &lastGoodRead)
 {
     const Settings &s = program().settings;
-    const QString family = FamilyOf(id);
-    const QString type = TypeOf(id);
+    const bool multi = FamilyOf(id) == QLatin1String(kMultiSensorFamily);
+    const TypeCode *type = FindTypeCode(TypeOf(id));
 
     QStringList columns{QStringLiteral("SensorID"), QStringLiteral("Location"), QStringLiteral("cTmp"),
                         QStringLiteral("aTempLo"), QStringLiteral("aTempHi"), QStringLiteral("LastR"),
@@ -97,8 +101,7 @@ void InsertSensor(const QString &id, float temperature, float ch2, const QDateTi
                         Real(s.DefHiT),
                         ToSerial(lastGoodRead),
                         1};
-    if (family == QLatin1String(kMultiSensorFamily) && type != QLatin1String("00")
-        && type != QLatin1String("1D")) {
+    if (multi && HasCh2(type)) {
         columns << QStringLiteral("cCh2") << QStringLiteral("aCh2Lo") << QStringLiteral("aCh2Hi");
         values << Real(ch2) << Real(s.DefLoCh2) << Real(s.DefHiCh2);
         const QString name = Channel2NameFor(type);
@@ -127,8 +130,8 @@ void InsertSensor(const QString &id, float temperature, float ch2, const QDateTi
 void UpdateKnownSensor(const QString &id, const QVariant &channel2Name, float temperature,
                        float ch2, quint8 water, const QDateTime &lastGoodRead)
 {
-    const QString family = FamilyOf(id);
-    const QString type = TypeOf(id);
+    const bool multi = FamilyOf(id) == QLatin1String(kMultiSensorFamily);
+    const TypeCode *type = FindTypeCode(TypeOf(id));
 
     QStringList sets{QStringLiteral("LastR=?"), QStringLiteral("cTmp=?")};
     QVariantList values{ToSerial(lastGoodRead), Real(temperature)};
@@ -136,7 +139,9 @@ void UpdateKnownSensor(const QString &id, const QVariant &channel2Name, float te
         sets << QStringLiteral("wStatus=?");
         values << int(water);
     }
-    if (family == QLatin1String(kMultiSensorFamily) && type != QLatin1String("00")) {
+    // Every multi-sensor that reports more than its temperature stores cCh2 (a water-only
+    // one its 0).
+    if (multi && !TemperatureOnly(type)) {
         sets << QStringLiteral("cCh2=?");
         values << Real(ch2);
         const QString name = Channel2NameFor(type);
@@ -207,13 +212,13 @@ std::vector<SensorState> LoadSensorStates(const QString &id = QString())
 // The alarm code of a sensor whose reading is fresh.
 int FreshAlarm(const SensorState &r)
 {
-    const QString family = FamilyOf(r.id);
-    const QString type = TypeOf(r.id);
+    const bool multi = FamilyOf(r.id) == QLatin1String(kMultiSensorFamily);
+    const TypeCode *type = FindTypeCode(TypeOf(r.id));
     const bool tempLow = Less(r.cTmp, r.aTempLo);
     const bool tempHigh = Greater(r.cTmp, r.aTempHi);
     int alType = 0;
 
-    if (family != QLatin1String(kMultiSensorFamily) || type == QLatin1String("00")) {
+    if (!multi || TemperatureOnly(type)) {
         if (tempLow)
             alType = 1;
         if (tempHigh)
@@ -223,7 +228,7 @@ int FreshAlarm(const SensorState &r)
 
     // Later codes replace earlier ones: water wins over temperature, temperature over the
     // second channel. A water-only sensor has no second channel to judge.
-    const bool judgesCh2 = type != QLatin1String("1D");
+    const bool judgesCh2 = HasCh2(type);
     if (judgesCh2 && Less(r.cCh2, r.aCh2Lo))
         alType = 3;
     if (judgesCh2 && Greater(r.cCh2, r.aCh2Hi))

@@ -72,31 +72,29 @@ QString GridHeaderText(int column, const QString &scaleLetter)
 
 unsigned ColumnsWidenedBy(const QString &sensorType)
 {
-    if (sensorType == QLatin1String("26 19"))
-        return 1u << ColHumidity;
-    if (sensorType == QLatin1String("26 1E"))
-        return (1u << ColHumidity) | (1u << ColWater);
-    if (sensorType == QLatin1String("26 1B"))
-        return 1u << ColLight;
-    if (sensorType == QLatin1String("26 1A"))
-        return 1u << ColAnalog;
-    if (sensorType == QLatin1String("26 1C"))
-        return 1u << ColCurrent;
-    if (sensorType == QLatin1String("26 1D"))
-        return 1u << ColWater;
-    return 0;
+    const int ch2 = SecondChannelColumn(sensorType);
+    const unsigned water = KindOf(sensorType).hasWater ? 1u << ColWater : 0u;
+    return (ch2 >= 0 ? 1u << ch2 : 0u) | water;
 }
 
 int SecondChannelColumn(const QString &sensorType)
 {
-    if (sensorType == QLatin1String("26 19") || sensorType == QLatin1String("26 1E"))
+    // A sensor type text names its family and type code where an identifier does.
+    const SensorKind &kind = KindOf(sensorType);
+    if (!kind.hasCh2)
+        return -1;
+    switch (kind.quantity) {
+    case Quantity::Humidity:
         return ColHumidity;
-    if (sensorType == QLatin1String("26 1B"))
+    case Quantity::Light:
         return ColLight;
-    if (sensorType == QLatin1String("26 1A"))
+    case Quantity::Voltage:
         return ColAnalog;
-    if (sensorType == QLatin1String("26 1C"))
+    case Quantity::Current:
         return ColCurrent;
+    case Quantity::None:
+        break;
+    }
     return -1;
 }
 

@@ -50,11 +50,12 @@ struct StatusRow
     std::array<QString, kGridColumnCount> cells;
 };
 
-// The columns a sensor type needs beyond the three always shown, as a bit per column:
-// "26 19" humidity, "26 1E" humidity and water, "26 1B" light, "26 1A" analog voltage,
-// "26 1C" current, "26 1D" water.
+// The columns a sensor type ("26 19") needs beyond the three always shown, as a bit per
+// column: the column of what its second channel measures, and the water column for a sensor
+// with a water-leak tape (link/TypeCodes).
 [[nodiscard]] unsigned ColumnsWidenedBy(const QString &sensorType);
-// The column that shows the second channel of a sensor type, or -1.
+// The column that shows the second channel of a sensor type: humidity, light, analog voltage
+// or current by what it measures; -1 without one.
 [[nodiscard]] int SecondChannelColumn(const QString &sensorType);
 // "Dry", "Fault", "Wet" for water status 0, 1, 2; empty for anything else.
 [[nodiscard]] QString WaterStatusText(int status);

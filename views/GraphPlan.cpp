@@ -12,24 +12,10 @@ namespace clarow {
 
 Ch2Channel GraphChannelOf(const QString &sensorId)
 {
-    if (FamilyOf(sensorId) != QLatin1String(kMultiSensorFamily))
+    const SensorKind &kind = KindOf(sensorId);
+    if (!kind.hasCh2)
         return {};
-    const QString type = TypeOf(sensorId);
-    struct Entry
-    {
-        const char *type;
-        const char *name;
-        const char *unit;
-    };
-    static constexpr Entry kChannels[] = {
-        {"19", "Humidity", "%"},      {"1A", "Voltage", "DC"},      {"1B", "Light", "level (%)"},
-        {"1C", "Current", "AC Amps"}, {"1E", "Humidity", "level (%)"},
-    };
-    for (const Entry &e : kChannels) {
-        if (type == QLatin1String(e.type))
-            return {true, QString::fromLatin1(e.name), QString::fromLatin1(e.unit)};
-    }
-    return {};
+    return {true, QString::fromLatin1(kind.channel2), QString::fromLatin1(kind.graphUnit)};
 }
 
 AxisRange WholeStepRange(double lo, double hi)

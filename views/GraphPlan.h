@@ -17,8 +17,8 @@ struct Settings;
 // The most points one drawing hands to the chart.
 inline constexpr int kMaxGraphPoints = 8192;
 
-// The second channel of a sensor type as the graph names it: "Humidity" "%", "Voltage" "DC",
-// "Light" "level (%)", "Current" "AC Amps", "Humidity" "level (%)"; empty without one.
+// The second channel of a sensor as the graph names it (its type's second-channel name and
+// graph unit: "Humidity" "%"); empty without one.
 struct Ch2Channel
 {
     bool present = false;

@@ -122,19 +122,6 @@ void resetViews()
     viewFlags() = ViewFlags();
 }
 
-QString Ch2Name(const QString &type)
-{
-    if (type == QLatin1String("1B"))
-        return QStringLiteral("Light");
-    if (type == QLatin1String("19") || type == QLatin1String("1E"))
-        return QStringLiteral("Humidity");
-    if (type == QLatin1String("1A"))
-        return QStringLiteral("Voltage");
-    if (type == QLatin1String("1C"))
-        return QStringLiteral("Current");
-    return {};
-}
-
 SerialRange WholeSecondsRange(const QDateTime &from, const QDateTime &to)
 {
     const qint64 fromMs = from.time().msecsSinceStartOfDay() / 1000 * 1000LL;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/SensorKind.h"
+#include "link/TypeCodes.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
@@ -49,10 +49,6 @@ struct ViewFlags
 ViewFlags &viewFlags();
 // Back to the values of a fresh start (tests).
 void resetViews();
-
-// The second channel's name in the grid and the limit caption: "Humidity", "Voltage",
-// "Light", "Current"; empty without one.
-[[nodiscard]] QString Ch2Name(const QString &type);
 
 // The most readings one load takes in.
 inline constexpr int kMaxLogRows = 65000;

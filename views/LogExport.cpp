@@ -44,20 +44,6 @@ QString Fixed(float v, int decimals, QChar point)
     return s;
 }
 
-// The second channel's heading in the file.
-QString Ch2Heading(const QString &type)
-{
-    if (type == QLatin1String("19") || type == QLatin1String("1E"))
-        return QStringLiteral("Humidity, %");
-    if (type == QLatin1String("1A"))
-        return QStringLiteral("Voltage");
-    if (type == QLatin1String("1B"))
-        return QStringLiteral("Light");
-    if (type == QLatin1String("1C"))
-        return QStringLiteral("Amps");
-    return {};
-}
-
 const QString kCsvFilter = QStringLiteral("Comma delinited text (*.csv)");
 const QString kTxtFilter = QStringLiteral("Tab delinited text (*.txt)");
 
@@ -108,12 +94,12 @@ QString ExportText(const LogData &data, const ExportHeader &h, QChar sep, const 
     out += Quoted(QStringLiteral("High limit ") + degrees) + sep + NumberField(PlainNumber(data.TempHi, locale), sep) + eol;
     out += Quoted(QStringLiteral("Date, time")) + sep + Quoted(QStringLiteral("Temperature ") + degrees);
     if (h.kind.hasCh2)
-        out += sep + Quoted(Ch2Heading(h.kind.type));
+        out += sep + Quoted(QLatin1String(h.kind.exportHeading));
     if (h.kind.hasWater)
         out += sep + Quoted(QStringLiteral("Water status"));
     out += eol;
 
-    const int ch2Decimals = h.kind.type == QLatin1String("1A") ? 2 : 0;
+    const int ch2Decimals = h.kind.exportDecimals;
     const qsizetype count = std::min<qsizetype>(data.RecCount, static_cast<qsizetype>(data.Points.size()));
     for (qsizetype i = 0; i < count; ++i) {
         const LogPoint &p = data.Points[static_cast<size_t>(i)];

@@ -22,7 +22,7 @@ QString LogGridHeading(int column, const SensorKind &kind, const QString &scale)
     switch (column) {
     case 0: return QStringLiteral("Date, time");
     case 1: return QStringLiteral("Temperature (\u00B0") + scale + QLatin1Char(')');
-    case 2: return kind.hasCh2 ? Ch2Name(kind.type) : QString();
+    case 2: return kind.hasCh2 ? QLatin1String(kind.channel2) : QString();
     case 3: return kind.hasWater ? QStringLiteral("Water") : QString();
     default: return {};
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/SensorKind.h"
+#include "link/TypeCodes.h"
 
 #include <QString>
 

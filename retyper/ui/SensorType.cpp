@@ -1,5 +1,6 @@
 #include "retyper/ui/SensorType.h"
 
+#include "link/TypeCodes.h"
 #include "retyper/Inventory.h"
 #include "retyper/Messages.h"
 
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <new>
 
 namespace clarow::retyper {
@@ -51,8 +53,10 @@ SensorType::SensorType(QWidget *parent)
     m_sensorLabel = named(new QLabel(QStringLiteral("Sensor"), content), "SensorLabel");
     m_sensorListBx = captioned(named(new QComboBox(content), "SensorListBx"), m_sensorLabel);
     // Wide enough from the start for the longest entry: a sensor line and the longest suffix.
-    m_sensorListBx->setMinimumContentsLength(
-        kSensorLineLength + int(TypeSuffix(QStringLiteral("1E")).size()));
+    qsizetype longestSuffix = 0;
+    for (const TypeCode &t : TypeCodes())
+        longestSuffix = std::max(longestSuffix, TypeSuffix(QLatin1String(t.code)).size());
+    m_sensorListBx->setMinimumContentsLength(kSensorLineLength + int(longestSuffix));
     m_sensorListBx->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_label1 = named(new QLabel(QStringLiteral("Change to type"), content), "Label1");
     m_sensorTypeBx = captioned(named(new QComboBox(content), "SensorTypeBx"), m_label1);

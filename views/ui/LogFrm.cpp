@@ -280,7 +280,7 @@ void LogFrm::fillFields()
         SetBackground(Hhigh, Qt::white);
         Hlow->setText(PlainNumber(d.Ch2Lo));
         Hhigh->setText(PlainNumber(d.Ch2Hi));
-        hLabel->setText(Ch2Name(m_kind.type));
+        hLabel->setText(QLatin1String(m_kind.channel2));
     } else {
         Hlow->clear();
         Hhigh->clear();

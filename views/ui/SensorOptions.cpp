@@ -106,7 +106,7 @@ void SensorOptions::Form_Load()
     m_hasCh2 = kind.hasCh2;
     m_hasWater = kind.hasWater;
     if (m_hasCh2)
-        hLabel->setText(kind.ch2Caption);
+        hLabel->setText(QLatin1String(kind.caption));
     Hlow->setAccessibleName(hLabel->text() + QStringLiteral(", low"));
     Hhigh->setAccessibleName(hLabel->text() + QStringLiteral(", high"));
 
