@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include "BenchMain.h"
+
 #include <benchmark/benchmark.h>
 
 using namespace clarow;
@@ -80,9 +82,5 @@ BENCHMARK(Chart30Days)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks<QCoreApplication>(argc, argv);
 }
