@@ -19,6 +19,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 #ifdef Q_OS_UNIX
@@ -120,7 +121,10 @@ void RemoveConnection(const QString &name)
     QSqlDatabase::removeDatabase(name);
 }
 
-QSqlDatabase OpenFile(const QString &name, const QString &file, bool walMode)
+// check, when given, sees the file before anything is written to it (the journal mode is
+// part of the file); its ClarowError refuses the file.
+QSqlDatabase OpenFile(const QString &name, const QString &file, bool walMode,
+                      const std::function<void(const QSqlDatabase &)> &check = {})
 {
     if (!QFileInfo(file).isFile())
         throw ClarowError(kErrFileNotFound, QStringLiteral("Could not find file '%1'.").arg(file));
@@ -134,6 +138,8 @@ QSqlDatabase OpenFile(const QString &name, const QString &file, bool walMode)
             try {
                 // Fails on a file that is not a database, which open() alone does not notice.
                 Exec(db, QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyTimeoutMs));
+                if (check)
+                    check(db);
                 if (walMode)
                     Exec(db, QStringLiteral("PRAGMA journal_mode = WAL"));
                 else
@@ -270,6 +276,133 @@ void Step(int n)
         testhooks::compactStep(n);
 }
 
+bool HasColumn(const QSqlDatabase &db, const QString &table, const QString &column)
+{
+    QSqlQuery q = Exec(db, QStringLiteral("SELECT count(*) FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE"),
+                       {table, column});
+    return q.next() && q.value(0).toInt() > 0;
+}
+
+// Adds the column unless the table has it. A yes/no column is added as it is declared,
+// any other as nullable.
+void AddColumnIfMissing(const QSqlDatabase &db, const QString &table, const QString &column, const QString &type)
+{
+    if (!IsPlainName(table) || !IsPlainName(column))
+        throw ClarowError(kErrDatabase, QStringLiteral("Invalid column name '%1.%2'.").arg(table, column));
+    if (HasColumn(db, table, column))
+        return;
+    if (!IsPlainType(type))
+        throw ClarowError(kErrDatabase, QStringLiteral("Invalid column type '%1'.").arg(type));
+    const bool flag = type.compare(QLatin1String("YesNo"), Qt::CaseInsensitive) == 0
+        || type.compare(QLatin1String("BOOLEAN"), Qt::CaseInsensitive) == 0;
+    Exec(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3%4")
+                 .arg(Bracketed(table), Bracketed(column), type, flag ? QString() : QStringLiteral(" NULL")));
+}
+
+// The steps from one layout of the file to the next; a step brings the file from the version
+// before it to its own. The first three are the additions made while the layout was still
+// probed at every open: the probing added them to files at 0, and the empty database of those
+// builds was stamped 1 whatever else it held, so a file at 0 or 1 may have any of them
+// already and these steps add only what is missing. A later step can rely on the version: the
+// file holds everything the steps before it added.
+struct Migration
+{
+    int version;
+    void (*apply)(const QSqlDatabase &db);
+};
+
+constexpr Migration kMigrations[] = {
+    // The water sensors' state and alarm flag, and the water status in the history.
+    {1,
+     [](const QSqlDatabase &db) {
+         AddColumnIfMissing(db, QStringLiteral("Sensors"), QStringLiteral("wStatus"), QStringLiteral("TINYINT"));
+         AddColumnIfMissing(db, QStringLiteral("Sensors"), QStringLiteral("aWtDr"), QStringLiteral("TINYINT"));
+         AddColumnIfMissing(db, QStringLiteral("LogTbl"), QStringLiteral("lWtr"), QStringLiteral("TINYINT"));
+     }},
+    // The alarm a mail went out for (AlType at the time), so that the mail that ends it can
+    // tell a sensor that came back from one that cooled down.
+    {2,
+     [](const QSqlDatabase &db) {
+         AddColumnIfMissing(db, QStringLiteral("Sensors"), QStringLiteral("MailedAlType"), QStringLiteral("INTEGER"));
+     }},
+    // The push notifications' own alarm state beside the mail's, and their outbox of
+    // deliveries still owed, so that a channel that is down loses nothing across a restart:
+    // one row per event and sensor, oldest first, gone once its receiver has taken it.
+    {3,
+     [](const QSqlDatabase &db) {
+         AddColumnIfMissing(db, QStringLiteral("Sensors"), QStringLiteral("NotifySent"), QStringLiteral("INTEGER"));
+         AddColumnIfMissing(db, QStringLiteral("Sensors"), QStringLiteral("NotifyConc"), QStringLiteral("INTEGER"));
+         AddColumnIfMissing(db, QStringLiteral("Sensors"), QStringLiteral("NotifiedAlType"), QStringLiteral("INTEGER"));
+         Exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS Outbox (Id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                 "Channel TEXT NOT NULL, Event TEXT NOT NULL, SensorID TEXT NOT NULL, "
+                                 "Created REAL NOT NULL, Payload TEXT NOT NULL, "
+                                 "Attempts INTEGER NOT NULL DEFAULT 0, LastError TEXT)"));
+     }},
+};
+static_assert(std::size(kMigrations) > 0 && kMigrations[std::size(kMigrations) - 1].version == kSchemaVersion,
+              "the last step reaches the version the program knows");
+
+int FileVersion(const QSqlDatabase &db)
+{
+    QSqlQuery q = Exec(db, QStringLiteral("PRAGMA user_version"));
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+// A file that a newer program has brought past the layout this one knows would be
+// misread or damaged by it.
+ClarowError NewerFileError(const QString &file, int version)
+{
+    return ClarowError(kErrDatabase, QStringLiteral("The database file '%1' is of version %2, newer than this Clarow "
+                                                    "knows (version %3). It was left as it is; open it with the "
+                                                    "Clarow that made it, or a newer one.")
+                                         .arg(QDir::toNativeSeparators(file))
+                                         .arg(version)
+                                         .arg(kSchemaVersion));
+}
+
+void RollBack(const QSqlDatabase &db)
+{
+    try {
+        Exec(db, QStringLiteral("ROLLBACK"));
+    } catch (const ClarowError &) {
+        // a failed statement may have ended the transaction already
+    }
+}
+
+// Runs every step past the file's version, in order, in one transaction that also records the
+// new version: a failed step leaves the file as it was. A file at the current version is not
+// written to.
+void Upgrade(const QSqlDatabase &db, const QString &file)
+{
+    if (FileVersion(db) == kSchemaVersion)
+        return;
+    Exec(db, QStringLiteral("BEGIN IMMEDIATE"));
+    int from = 0;
+    try {
+        // Read again under the write lock: another program may have upgraded the file since.
+        from = FileVersion(db);
+        if (from <= kSchemaVersion) {
+            for (const Migration &m : kMigrations) {
+                if (m.version > from)
+                    m.apply(db);
+            }
+            Exec(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion));
+            Exec(db, QStringLiteral("COMMIT"));
+            return;
+        }
+    } catch (const ClarowError &e) {
+        RollBack(db);
+        throw ClarowError(kErrDatabase, QStringLiteral("The database file '%1' could not be upgraded from version "
+                                                       "%2 to version %3: %4")
+                                            .arg(QDir::toNativeSeparators(file))
+                                            .arg(from)
+                                            .arg(kSchemaVersion)
+                                            .arg(e.description()));
+    }
+    RollBack(db);
+    throw NewerFileError(file, from);
+}
+
 } // namespace
 
 QSqlDatabase Db()
@@ -318,57 +451,28 @@ ScopedConnection::~ScopedConnection()
 void OpenDatabase()
 {
     CloseConnection();
-    OpenFile(QLatin1String(kConnectionName), DatabasePath(), true);
-    g_openedFile = IdentityOf(DatabasePath());
+    const QString file = DatabasePath();
+    OpenFile(QLatin1String(kConnectionName), file, true, [&file](const QSqlDatabase &db) {
+        if (const int version = FileVersion(db); version > kSchemaVersion)
+            throw NewerFileError(file, version);
+    });
+    g_openedFile = IdentityOf(file);
     LetEventsRun();
-    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("wStatus"), QStringLiteral("TINYINT"));
-    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("aWtDr"), QStringLiteral("TINYINT"));
-    EnsureColumn(QStringLiteral("LogTbl"), QStringLiteral("lWtr"), QStringLiteral("TINYINT"));
-    // The alarm a mail went out for (AlType at the time), so that the mail that ends it can
-    // tell a sensor that came back from one that cooled down.
-    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("MailedAlType"), QStringLiteral("INTEGER"));
-    // The push notifications' own alarm state beside the mail's, and their outbox of
-    // deliveries still owed, so that a channel that is down loses nothing across a restart.
-    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("NotifySent"), QStringLiteral("INTEGER"));
-    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("NotifyConc"), QStringLiteral("INTEGER"));
-    EnsureColumn(QStringLiteral("Sensors"), QStringLiteral("NotifiedAlType"), QStringLiteral("INTEGER"));
-    EnsureTable(QStringLiteral("Outbox"), QLatin1String(kOutboxTable));
+    try {
+        Upgrade(Db(), file);
+    } catch (const ClarowError &) {
+        CloseConnection();
+        throw;
+    }
     ApplyNameFallbacks(program().settings);
 }
 
 bool EnsureColumn(const QString &table, const QString &column, const QString &type)
 {
-    if (!DatabaseIsOpen() || !IsPlainName(table) || !IsPlainName(column))
+    if (!DatabaseIsOpen())
         return false;
     try {
-        Exec(QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(Bracketed(column), Bracketed(table)));
-        return true;
-    } catch (const ClarowError &) {
-    }
-    if (!IsPlainType(type))
-        return false;
-    const bool flag = type.compare(QLatin1String("YesNo"), Qt::CaseInsensitive) == 0
-        || type.compare(QLatin1String("BOOLEAN"), Qt::CaseInsensitive) == 0;
-    try {
-        Exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3%4")
-                 .arg(Bracketed(table), Bracketed(column), type, flag ? QString() : QStringLiteral(" NULL")));
-        return true;
-    } catch (const ClarowError &) {
-        return false;
-    }
-}
-
-bool EnsureTable(const QString &table, const QString &createSql)
-{
-    if (!DatabaseIsOpen() || !IsPlainName(table))
-        return false;
-    try {
-        Exec(QStringLiteral("SELECT 1 FROM %1 LIMIT 0").arg(Bracketed(table)));
-        return true;
-    } catch (const ClarowError &) {
-    }
-    try {
-        Exec(createSql);
+        AddColumnIfMissing(Db(), table, column, type);
         return true;
     } catch (const ClarowError &) {
         return false;

@@ -16,10 +16,11 @@ inline constexpr const char *kConnectionName = "clarow";
 [[nodiscard]] QSqlDatabase Db();
 [[nodiscard]] bool DatabaseIsOpen();
 
-// Opens the connection to clarowdata.mdb in the program folder and adds the columns an
-// older file lacks; empty DefaultSensorLoc / LocationName become "Unknown" / "Unknown
-// Location" for this run. Throws ClarowError when the file is missing or cannot be opened;
-// a missing file is never created.
+// Opens the connection to clarowdata.mdb in the program folder and brings a file of an older
+// layout up to kSchemaVersion, all at once; empty DefaultSensorLoc / LocationName become
+// "Unknown" / "Unknown Location" for this run. Throws ClarowError when the file is missing or
+// cannot be opened or upgraded, and when it is of a newer layout than this program knows
+// (that file is left as it is); a missing file is never created.
 void OpenDatabase();
 
 // Opens a connection of its own, under the given name, to the database file at path (the
@@ -49,19 +50,12 @@ private:
 QSqlQuery Exec(const QString &sql, const QVariantList &binds = {});
 QSqlQuery Exec(const QSqlDatabase &db, const QString &sql, const QVariantList &binds = {});
 
-// Adds a column when a select of it fails. True when the column exists afterwards.
+// Adds a column when the table lacks it. True when the column exists afterwards.
 bool EnsureColumn(const QString &table, const QString &column, const QString &type);
 
-// Creates a table with the given statement when a select of it fails. True when the table
-// exists afterwards.
-bool EnsureTable(const QString &table, const QString &createSql);
-
-// The table of push notifications not yet delivered, one row per event and sensor, oldest
-// first; a row goes once its receiver has taken it.
-inline constexpr const char *kOutboxTable =
-    "CREATE TABLE Outbox (Id INTEGER PRIMARY KEY AUTOINCREMENT, Channel TEXT NOT NULL, Event TEXT NOT NULL, "
-    "SensorID TEXT NOT NULL, Created REAL NOT NULL, Payload TEXT NOT NULL, Attempts INTEGER NOT NULL DEFAULT 0, "
-    "LastError TEXT)";
+// The layout of the database file this program reads and writes, kept in the file as its
+// PRAGMA user_version. The schema the build makes the empty database from sets the same.
+inline constexpr int kSchemaVersion = 3;
 
 // Clears the alarm, connection and mail state of every sensor (a step of the close-down: the
 // next start begins with no sensor in alarm). Nothing when the database is not open.

@@ -6,7 +6,26 @@ namespace clarow {
 
 namespace {
 
-QString twoDigits(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+// v in decimal, with leading zeros up to width digits, appended without a text of its own
+// (a log of thousands of rows writes many). A negative v (a year before 1 AD) keeps the
+// sign in front of the zeros.
+void appendNumber(QString &out, int v, int width)
+{
+    if (v < 0) {
+        out += QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0'));
+        return;
+    }
+    char16_t digits[12];
+    int n = 0;
+    do {
+        digits[n++] = char16_t(u'0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    for (int k = n; k < width; ++k)
+        out += QLatin1Char('0');
+    while (n > 0)
+        out += QChar(digits[--n]);
+}
 
 // How many times the letter c repeats from position i (case ignored), at most max.
 int run(const QString &s, qsizetype i, char16_t c, int max)
@@ -54,6 +73,23 @@ DateFormatter::DateFormatter(const QString &format, const QLocale &locale)
         namedTime(QStringLiteral("HH:mm"));
     else
         parse(format);
+    for (const Token &tok : m_tokens) {
+        switch (tok.kind) {
+        case Kind::Day:
+        case Kind::Day2:
+        case Kind::Month:
+        case Kind::Month2:
+        case Kind::MonthShort:
+        case Kind::MonthLong:
+        case Kind::Year2:
+        case Kind::Year4:
+        case Kind::Quarter:
+            m_splitsDate = true;
+            break;
+        default:
+            break;
+        }
+    }
 }
 
 void DateFormatter::parse(const QString &f)
@@ -167,23 +203,43 @@ void DateFormatter::parse(const QString &f)
 
 QString DateFormatter::format(double serial) const
 {
+    QString out;
+    appendTo(out, serial);
+    return out;
+}
+
+void DateFormatter::appendTo(QString &out, double serial) const
+{
     static const QDate epoch(1899, 12, 30);
     // A stored time that is no number or lies beyond any calendar (a damaged row) has no
     // text; converting it would be undefined.
     if (!std::isfinite(serial) || std::fabs(serial) > 1e8)
-        return {};
+        return;
     double whole = std::trunc(serial);
     qint64 ms = std::llround(std::fabs(serial - whole) * 86400000.0);
     if (ms >= 86400000) {
         ms -= 86400000;
         whole += serial < 0 ? -1 : 1;
     }
-    return format(epoch.addDays(static_cast<qint64>(whole)), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
+    appendTo(out, epoch.addDays(static_cast<qint64>(whole)),
+             QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
 QString DateFormatter::format(const QDate &d, const QTime &tm) const
 {
+    QString out;
+    out.reserve(24);
+    appendTo(out, d, tm);
+    return out;
+}
+
+void DateFormatter::appendTo(QString &out, const QDate &d, const QTime &tm) const
+{
     // The names are looked up with value(): an invalid date (month and weekday 0) has none.
+    // Taking a date apart is most of the cost of a short format; a time format skips it.
+    int year = 0, month = 0, day = 0;
+    if (m_splitsDate)
+        d.getDate(&year, &month, &day);
     int hour = tm.hour();
     if (m_twelveHour) {
         hour %= 12;
@@ -191,31 +247,29 @@ QString DateFormatter::format(const QDate &d, const QTime &tm) const
             hour = 12;
     }
     const bool pm = tm.hour() >= 12;
-    QString out;
-    out.reserve(24);
     for (const Token &tok : m_tokens) {
         switch (tok.kind) {
         case Kind::Literal: out += tok.text; break;
-        case Kind::Day: out += QString::number(d.day()); break;
-        case Kind::Day2: out += twoDigits(d.day()); break;
+        case Kind::Day: appendNumber(out, day, 1); break;
+        case Kind::Day2: appendNumber(out, day, 2); break;
         case Kind::DayShort: out += m_dayShort.value(d.dayOfWeek() - 1); break;
         case Kind::DayLong: out += m_dayLong.value(d.dayOfWeek() - 1); break;
-        case Kind::Month: out += QString::number(d.month()); break;
-        case Kind::Month2: out += twoDigits(d.month()); break;
-        case Kind::MonthShort: out += m_monthShort.value(d.month() - 1); break;
-        case Kind::MonthLong: out += m_monthLong.value(d.month() - 1); break;
-        case Kind::DayOfYear: out += QString::number(d.dayOfYear()); break;
-        case Kind::Year2: out += twoDigits(d.year() % 100); break;
-        case Kind::Year4: out += QStringLiteral("%1").arg(d.year(), 4, 10, QLatin1Char('0')); break;
-        case Kind::Hour: out += QString::number(hour); break;
-        case Kind::Hour2: out += twoDigits(hour); break;
-        case Kind::Minute: out += QString::number(tm.minute()); break;
-        case Kind::Minute2: out += twoDigits(tm.minute()); break;
-        case Kind::Second: out += QString::number(tm.second()); break;
-        case Kind::Second2: out += twoDigits(tm.second()); break;
-        case Kind::Quarter: out += QString::number((d.month() + 2) / 3); break;
+        case Kind::Month: appendNumber(out, month, 1); break;
+        case Kind::Month2: appendNumber(out, month, 2); break;
+        case Kind::MonthShort: out += m_monthShort.value(month - 1); break;
+        case Kind::MonthLong: out += m_monthLong.value(month - 1); break;
+        case Kind::DayOfYear: appendNumber(out, d.dayOfYear(), 1); break;
+        case Kind::Year2: appendNumber(out, year % 100, 2); break;
+        case Kind::Year4: appendNumber(out, year, 4); break;
+        case Kind::Hour: appendNumber(out, hour, 1); break;
+        case Kind::Hour2: appendNumber(out, hour, 2); break;
+        case Kind::Minute: appendNumber(out, tm.minute(), 1); break;
+        case Kind::Minute2: appendNumber(out, tm.minute(), 2); break;
+        case Kind::Second: appendNumber(out, tm.second(), 1); break;
+        case Kind::Second2: appendNumber(out, tm.second(), 2); break;
+        case Kind::Quarter: appendNumber(out, (month + 2) / 3, 1); break;
         case Kind::Marker: {
-            const QString &m = tok.text;
+            const QStringView m = tok.text;
             if (m.compare(QLatin1String("ampm"), Qt::CaseInsensitive) == 0)
                 out += pm ? m_locale.pmText() : m_locale.amText();
             else if (m.size() == 3) // a/p in the case written
@@ -233,7 +287,6 @@ QString DateFormatter::format(const QDate &d, const QTime &tm) const
         case Kind::NamedTime: out += m_locale.toString(tm, tok.text); break;
         }
     }
-    return out;
 }
 
 QString FormatDate(const QDateTime &t, const QString &format, const QLocale &locale)

@@ -25,6 +25,9 @@ public:
     [[nodiscard]] QString format(const QDate &d, const QTime &t) const;
     // A serial day number (days since 30 December 1899, the time of day as the fraction).
     [[nodiscard]] QString format(double serial) const;
+    // The same texts appended to out, for callers that write many of them into one text.
+    void appendTo(QString &out, const QDate &d, const QTime &t) const;
+    void appendTo(QString &out, double serial) const;
 
 private:
     enum class Kind {
@@ -44,6 +47,7 @@ private:
     QStringList m_monthShort, m_monthLong, m_dayShort, m_dayLong;
     std::vector<Token> m_tokens;
     bool m_twelveHour = false;
+    bool m_splitsDate = false; // a token writes the day, month or year on its own
 };
 
 // t written in the given format (see DateFormatter).

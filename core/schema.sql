@@ -2,7 +2,8 @@
 -- Yes/no columns hold 1 (true) and 0 (false); times are REAL serial day numbers
 -- (days since 1899-12-30, the time of day as the fraction).
 PRAGMA journal_mode = WAL;
-PRAGMA user_version = 1;
+-- The layout version (kSchemaVersion in the program): an older file is upgraded when opened.
+PRAGMA user_version = 3;
 
 CREATE TABLE Sensors (
     SensorID     TEXT PRIMARY KEY,

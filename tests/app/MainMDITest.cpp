@@ -13,8 +13,10 @@
 #include "app/ui/MainMDI.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -116,6 +118,33 @@ TEST_F(MainWindowStartUp, MissingDatabaseFileIsAnErrorLoadingClarow)
     EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Error loading Clarow"));
     EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral("Error 25\r")));
     EXPECT_FALSE(QFile::exists(home.databasePath()));
+}
+
+TEST_F(MainWindowStartUp, ADatabaseOfANewerLayoutIsRefusedAndLeftAsItIs)
+{
+    // A file that a later Clarow upgraded, left in the engine's other journal mode.
+    const QString newer = QString::number(kSchemaVersion + 1);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("sqlite3"),
+                                {home.databasePath(), QStringLiteral("PRAGMA journal_mode = DELETE; PRAGMA user_version = ")
+                                                          + newer + QLatin1Char(';')}),
+              0);
+    QFile file(home.databasePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    MainMDI w;
+    EXPECT_FALSE(w.startUp());
+    EXPECT_FALSE(DatabaseIsOpen());
+    ASSERT_EQ(boxes.boxes.size(), 1);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Error loading Clarow"));
+    const QString text = boxes.boxes[0].text;
+    EXPECT_TRUE(text.contains(QDir::toNativeSeparators(home.databasePath()))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("version ") + newer)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("version %1").arg(kSchemaVersion))) << text.toStdString();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    EXPECT_FALSE(QFile::exists(home.databasePath() + QStringLiteral("-wal")));
 }
 
 TEST_F(MainWindowStartUp, AdapterOnPortOneOpensTheMonitoringWindow)

@@ -152,6 +152,80 @@ TEST(OpenDatabaseTest, OlderFileGainsTheThreeColumnsOnceAndKeepsItsRows)
     EXPECT_EQ(r.value(QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
 }
 
+TEST(OpenDatabaseTest, EveryEarlierLayoutIsUpgradedOnceToTheLayoutOfTheEmptyDatabase)
+{
+    const QStringList original = {
+        QStringLiteral("CREATE TABLE Sensors (SensorID TEXT PRIMARY KEY, Location TEXT, Channel2Name TEXT, cTmp REAL, "
+                       "cCh2 REAL, aTempLo REAL, aTempHi REAL, aCh2Lo REAL, aCh2Hi REAL, LastR REAL, "
+                       "InAlarm INTEGER DEFAULT 0, AlType INTEGER DEFAULT 0, Connected INTEGER, "
+                       "ConcAlarms INTEGER DEFAULT 0, MailSent INTEGER DEFAULT 0)"),
+        QStringLiteral("CREATE TABLE LogTbl (SensorID TEXT, lTime REAL, lTemp REAL, lCh2 REAL)"),
+        QStringLiteral("CREATE TABLE Options (Name TEXT PRIMARY KEY, Value TEXT)"),
+        QStringLiteral("INSERT INTO Sensors (SensorID, Location, cTmp) VALUES ('28000000000000AB', 'Hall', 21.5)"),
+        QStringLiteral("INSERT INTO LogTbl VALUES ('28000000000000AB', 39000.5, 21.5, NULL)"),
+    };
+    const QStringList water = {QStringLiteral("ALTER TABLE Sensors ADD COLUMN wStatus TINYINT NULL"),
+                               QStringLiteral("ALTER TABLE Sensors ADD COLUMN aWtDr TINYINT NULL"),
+                               QStringLiteral("ALTER TABLE LogTbl ADD COLUMN lWtr TINYINT NULL")};
+    const QString mail = QStringLiteral("ALTER TABLE Sensors ADD COLUMN MailedAlType INTEGER NULL");
+    const QStringList push = {QStringLiteral("ALTER TABLE Sensors ADD COLUMN NotifySent INTEGER DEFAULT 0"),
+                              QStringLiteral("ALTER TABLE Sensors ADD COLUMN NotifyConc INTEGER DEFAULT 0"),
+                              QStringLiteral("ALTER TABLE Sensors ADD COLUMN NotifiedAlType INTEGER NULL")};
+    const QString outbox = QStringLiteral("CREATE TABLE Outbox (Id INTEGER PRIMARY KEY AUTOINCREMENT, Channel TEXT, "
+                                          "Event TEXT, SensorID TEXT, Created REAL, Payload TEXT, Attempts INTEGER, "
+                                          "LastError TEXT)");
+    const QString stampedOne = QStringLiteral("PRAGMA user_version = 1");
+    // The files met in the field: the original layout; the empty database of the first
+    // builds, stamped 1; that of the mail build after the probing added the push columns; the
+    // original layout after the probing added some of the columns.
+    const struct
+    {
+        const char *name;
+        QStringList statements;
+    } files[] = {
+        {"original", original},
+        {"first empty database", original + water + QStringList{stampedOne}},
+        {"mail build, push columns probed", original + water + QStringList{mail} + push + QStringList{stampedOne}},
+        {"original, partly probed", original + QStringList{water.at(2), mail, outbox}},
+    };
+    for (const auto &f : files) {
+        SCOPED_TRACE(f.name);
+        TestHome home(false);
+        const QString reference = home.file(QStringLiteral("reference.mdb"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(CLAROW_EMPTY_DB), reference));
+        {
+            Reader r(home.databasePath());
+            for (const QString &sql : f.statements)
+                r.exec(sql);
+        }
+
+        OpenDatabase();
+        CloseConnection();
+        const QString columns = QStringLiteral("SELECT m.name || '.' || c.name FROM sqlite_master m, "
+                                               "pragma_table_info(m.name) c WHERE m.type = 'table' ORDER BY 1");
+        {
+            Reader r(home.databasePath());
+            Reader empty(reference);
+            EXPECT_EQ(r.rows(columns), empty.rows(columns));
+            EXPECT_EQ(r.value(QStringLiteral("PRAGMA user_version")), QString::number(kSchemaVersion));
+            EXPECT_EQ(empty.value(QStringLiteral("PRAGMA user_version")), QString::number(kSchemaVersion));
+            EXPECT_EQ(r.rows(QStringLiteral("SELECT SensorID, Location, cTmp FROM Sensors")),
+                      QStringList{QStringLiteral("28000000000000AB|Hall|21.5")});
+            EXPECT_EQ(r.value(QStringLiteral("SELECT count(*) FROM LogTbl")), QStringLiteral("1"));
+        }
+
+        // Once upgraded, an open writes nothing.
+        QFile file(home.databasePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray upgraded = file.readAll();
+        file.close();
+        OpenDatabase();
+        CloseConnection();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), upgraded);
+    }
+}
+
 TEST(OpenDatabaseTest, EmptyPlaceNamesGetTheirDefaultsForThisRunOnly)
 {
     TestHome home;

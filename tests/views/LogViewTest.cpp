@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QtCharts/QAbstractSeries>
 #include <QtCharts/QChart>
 
@@ -35,6 +36,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <sys/resource.h>
 
 using namespace clarow;
@@ -291,6 +293,66 @@ TEST(LogExportText, ColumnsAndDecimalsFollowTheSensorType)
         EXPECT_EQ(lines.at(5), QStringLiteral("\"Date, time\",\"Temperature (\u00B0F)\"") + QLatin1String(c.heading));
         EXPECT_EQ(lines.at(6), QLatin1String(c.line));
     }
+}
+
+TEST(LogExportText, ReadingsRoundAwayFromZeroStayOneFieldAndTheFileHoldsTheText)
+{
+    struct Case
+    {
+        float value;
+        const char *temp; // two decimals, with a decimal point
+        const char *ch2;  // a humidity, no decimals
+    } cases[] = {
+        {-0.004f, "0.00", "0"},
+        {0.125f, "0.13", "0"},
+        {-0.5f, "-0.50", "-1"},
+        {-12.345f, "-12.35", "-12"},
+        {99.995f, "100.00", "100"},
+        {123456.78f, "123456.78", "123457"},
+        {3e12f, "3000000053248.00", "3000000053248"},
+        {1e20f, "100000002004087734272.00", "100000002004087734272"},
+        {std::numeric_limits<float>::quiet_NaN(), "nan", "nan"},
+    };
+    const QString id = QStringLiteral("2600000000000A19 19");
+    // The date format writes a double quote of its own.
+    ExportHeader h{QStringLiteral("Site"), id, QStringLiteral("C"), QStringLiteral("dd\\\"mm"),
+                   QStringLiteral("hh:nn"), QDate(2026, 12, 7), KindOf(id)};
+    const double when = ToSerial(QDateTime(QDate(2026, 12, 6), QTime(9, 5)));
+    auto reading = [&](const LogData &d, QChar sep, const QLocale &locale) {
+        return ExportText(d, h, sep, locale).split(QStringLiteral("\r\n")).at(6);
+    };
+    // With a decimal comma, quoted in a comma-separated file only.
+    auto comma = [](const char *number, bool quote) {
+        const QString n = QString::fromLatin1(number).replace(QLatin1Char('.'), QLatin1Char(','));
+        return quote && n.contains(QLatin1Char(',')) ? QLatin1Char('"') + n + QLatin1Char('"') : n;
+    };
+    const QString stamp = QStringLiteral("\"06\"\"12 09:05\"");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        LogData d;
+        d.RecCount = 1;
+        d.Points = {{when, c.value, c.value}};
+        EXPECT_EQ(reading(d, QLatin1Char(','), QLocale::c()),
+                  stamp + QLatin1Char(',') + QLatin1String(c.temp) + QLatin1Char(',') + QLatin1String(c.ch2));
+        const QLocale german(QLocale::German);
+        EXPECT_EQ(reading(d, QLatin1Char(','), german),
+                  stamp + QLatin1Char(',') + comma(c.temp, true) + QLatin1Char(',') + comma(c.ch2, true));
+        EXPECT_EQ(reading(d, QLatin1Char('\t'), german),
+                  stamp + QLatin1Char('\t') + comma(c.temp, false) + QLatin1Char('\t') + comma(c.ch2, false));
+    }
+
+    // A long history is written in blocks; the file holds the text, encoded, and nothing else.
+    LogData d;
+    d.Location = QStringLiteral("K\u00FChlhaus");
+    for (int i = 0; i < 5000; ++i)
+        d.Points.push_back({when + i / 144.0, -10.0f + i % 400 / 7.0f, i % 100 * 1.0f});
+    d.RecCount = static_cast<int>(d.Points.size());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.csv"));
+    ASSERT_TRUE(WriteExport(path, d, h, QLatin1Char(',')));
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), ExportText(d, h, QLatin1Char(',')).toUtf8());
 }
 
 TEST(LogExportText, ProposedNamesKeepOnlyLettersAndDigits)
