@@ -1,10 +1,12 @@
 #include "link/CommandLine.h"
+#include "link/SerialPort.h"
 #include "monitor/Metrics.h"
 #include "monitor/MqttPublisher.h"
 #include "monitor/WebPage.h"
 #include "shell/Headless.h"
 #include "shell/Program.h"
 #include "shell/Prompter.h"
+#include "shell/Settings.h"
 #include "shell/Startup.h"
 #include "shell/ui/MainMDI.h"
 #include "shell/ui/MessageBoxPrompter.h"
@@ -155,6 +157,7 @@ int main(int argc, char *argv[])
         kSetWebPasswordOption,
         QStringLiteral("Read the web page's password from standard input, store its hash and end.")));
     parser.process(*app);
+    SetPortMap(StoredPortDevice);
 
     if (parser.isSet(kSetWebPasswordOption))
         return setWebPassword();
