@@ -184,13 +184,15 @@ void ScanCycle::runScan()
         QCoreApplication::processEvents();
 
     const Settings &s = program().settings;
-    QDateTime readAt = ZeroDate();
+    ReadResult read;
     if (SerialPort *port = program().port) {
-        readAt = ReadAdapter(*port, s.PortNumber, s.LogComms, RxBuffer, LastGoodRead,
-                             [this](const QString &text) { showStatus(text); });
-    } else {
-        RxBuffer.clear();
+        read = ReadAdapter(*port, s.PortNumber, s.LogComms,
+                           [this](const QString &text) { showStatus(text); });
+        if (read.status == ReadStatus::Complete)
+            LastGoodRead = read.readAt;
     }
+    RxBuffer = read.reply;
+    const QDateTime readAt = read.readAt;
     CountScan(readAt);
 
     Program &p = program();
