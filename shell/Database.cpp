@@ -14,6 +14,7 @@
 #include <QSqlError>
 #include <QThread>
 #include <QUrl>
+#include <QDebug>
 
 #include <atomic>
 #include <chrono>
@@ -419,7 +420,8 @@ void CloseConnection()
 {
     try {
         RemoveConnection(QLatin1String(kConnectionName));
-    } catch (...) {
+    } catch (const std::exception &e) {
+        qWarning().noquote() << QStringLiteral("Database connection not closed: %1").arg(QString::fromUtf8(e.what()));
     }
 }
 
@@ -504,7 +506,8 @@ bool CompactDB(const QString &path, const QString &checkTable, const QString &pa
         if (QFileInfo::exists(backup) && !QFile::remove(backup))
             return false;
         return true;
-    } catch (...) {
+    } catch (const std::exception &e) {
+        qWarning().noquote() << QStringLiteral("Compaction of %1 stopped: %2").arg(path, QString::fromUtf8(e.what()));
         CloseConnection();
         // The copy this run made is of no more use once the database is known to be sound;
         // removing it lets the next compaction go ahead.

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDebug>
 
 #include <cstdio>
 
@@ -60,8 +61,10 @@ void WriteLog(const QString &message)
             return;
         file.write(LogLine(message, at).toUtf8());
         file.close();
-    } catch (...) {
-        // Logging must never disturb the caller; the entry is lost.
+    } catch (const std::exception &e) {
+        // Logging must never disturb the caller; the entry is lost, and said so where the
+        // program's warnings go.
+        qWarning().noquote() << QStringLiteral("Diagnostic log entry lost: %1").arg(QString::fromUtf8(e.what()));
     }
 }
 

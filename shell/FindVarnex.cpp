@@ -6,6 +6,8 @@
 #include "shell/Program.h"
 #include "shell/Settings.h"
 
+#include <QDebug>
+
 namespace clarow {
 
 namespace {
@@ -76,8 +78,11 @@ int FindVarnex(SerialPort &port, bool singlePort, const std::function<void(int p
                 if (result != NoVarnex && number != settings.PortNumber) {
                     try {
                         SavePortNumber(number);
-                    } catch (...) {
+                    } catch (const std::exception &e) {
                         // The adapter is found all the same; the store is written next time.
+                        qWarning().noquote() << QStringLiteral("Port number %1 not stored: %2")
+                                                    .arg(number)
+                                                    .arg(QString::fromUtf8(e.what()));
                         settings.PortNumber = static_cast<qint16>(number);
                     }
                 }

@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QDebug>
 
 namespace clarow {
 
@@ -389,8 +390,9 @@ void MainMDI::closeEvent(QCloseEvent *event)
         recordPlacement();
         try {
             CloseAll();
-        } catch (...) {
+        } catch (const std::exception &e) {
             // Nothing more can be saved; end at once.
+            qWarning().noquote() << QStringLiteral("Closing down: %1").arg(QString::fromUtf8(e.what()));
         }
         Q_EMIT closedDown();
     }
@@ -404,9 +406,11 @@ void MainMDI::resizeEvent(QResizeEvent *event)
     if (!m_loaded || isMinimized())
         return;
     if (Collection *c = collection()) {
+        // The grid keeps its last layout until the next scan rebuilds it.
         try {
             c->BuildFgrid();
-        } catch (...) {
+        } catch (const std::exception &e) {
+            qWarning().noquote() << QStringLiteral("Status grid not rebuilt: %1").arg(QString::fromUtf8(e.what()));
         }
     }
 }
