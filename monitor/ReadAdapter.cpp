@@ -41,9 +41,7 @@ constexpr qint64 kLongestExchangeMs = 40000;
 constexpr qsizetype kLongestReply = 65536;
 const QString kNoSensors = QStringLiteral("?01");
 const QString kEnd = QStringLiteral("EOD");
-} // namespace
 
-namespace {
 // Every status line is followed by a pause so that the window repaints it.
 void show(const StatusSink &status, const QString &text)
 {
@@ -135,8 +133,8 @@ ReadResult ReadAdapter(SerialPort &port, int portNumber, bool logComms, const St
     try {
         for (int attempt = 0;; ++attempt) {
             ReadResult tried = ReadAdapterOnce(port, portNumber, logComms, status);
-            // An attempt whose port did not open read nothing: an earlier attempt's reply
-            // stays the one to show.
+            // An attempt whose port did not open read nothing: the reply of an earlier attempt
+            // is kept.
             if (tried.status == ReadStatus::PortFailed)
                 tried.reply = result.reply;
             result = std::move(tried);
