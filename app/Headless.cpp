@@ -2,12 +2,12 @@
 
 #include "app/CloseDown.h"
 
-#include "link/SerialPort.h"
+#include "app/Startup.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/FindVarnex.h"
 #include "core/Program.h"
-#include "app/Startup.h"
+#include "link/SerialPort.h"
 
 namespace clarow {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "monitor/ScanCycle.h"
 #include "core/Prompter.h"
+#include "monitor/ScanCycle.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,9 +1,9 @@
 #include "app/Startup.h"
 
-#include "core/Logging.h"
 #include "core/Database.h"
 #include "core/Errors.h"
 #include "core/FindVarnex.h"
+#include "core/Logging.h"
 #include "core/Program.h"
 #include "core/Settings.h"
 

@@ -1,14 +1,16 @@
-#include "link/CommandLine.h"
-#include "monitor/Metrics.h"
-#include "monitor/MqttPublisher.h"
-#include "views/WebPage.h"
 #include "app/Headless.h"
-#include "core/Program.h"
-#include "core/Prompter.h"
 #include "app/Startup.h"
 #include "app/ui/MainMDI.h"
 #include "app/ui/MessageBoxPrompter.h"
 #include "app/ui/ShutdownSignals.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
+#include "core/Settings.h"
+#include "link/CommandLine.h"
+#include "link/SerialPort.h"
+#include "monitor/Metrics.h"
+#include "monitor/MqttPublisher.h"
+#include "views/WebPage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -155,6 +157,7 @@ int main(int argc, char *argv[])
         kSetWebPasswordOption,
         QStringLiteral("Read the web page's password from standard input, store its hash and end.")));
     parser.process(*app);
+    SetPortMap(StoredPortDevice);
 
     if (parser.isSet(kSetWebPasswordOption))
         return setWebPassword();

@@ -2,12 +2,12 @@
 // reply is decoded, every line updates its Sensors row and appends a history row inside one
 // transaction, then the alarm evaluation walks the whole table. Runs on a real database file
 // in a temporary folder.
+#include "core/Database.h"
+#include "core/Program.h"
 #include "link/Clock.h"
 #include "monitor/Decoder.h"
 #include "monitor/Metrics.h"
 #include "monitor/SensorTable.h"
-#include "core/Database.h"
-#include "core/Program.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,9 +3,9 @@
 // one day in a history of 10 million rows (100 sensors, about two years at 10 minutes; the
 // file is built on the first run and kept in build/bench), the weekly compaction of a million
 // rows and the resident memory with the log and the graph open.
-#include "link/Clock.h"
 #include "core/Database.h"
 #include "core/Program.h"
+#include "link/Clock.h"
 #include "views/LogData.h"
 #include "views/LogExport.h"
 #include "views/ui/FullGraph.h"

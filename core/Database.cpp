@@ -1,9 +1,10 @@
 #include "core/Database.h"
 
-#include "link/SerialPort.h"
 #include "core/Errors.h"
+#include "core/Logging.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/SerialPort.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -383,8 +384,10 @@ void Upgrade(const QSqlDatabase &db, const QString &file)
         from = FileVersion(db);
         if (from <= kSchemaVersion) {
             for (const Migration &m : kMigrations) {
-                if (m.version > from)
+                if (m.version > from) {
+                    qCDebug(lcDb, "upgrading %s to layout version %d", qUtf8Printable(file), m.version);
                     m.apply(db);
+                }
             }
             Exec(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion));
             Exec(db, QStringLiteral("COMMIT"));
@@ -514,7 +517,8 @@ void CloseConnection()
 {
     try {
         RemoveConnection(QLatin1String(kConnectionName));
-    } catch (...) {
+    } catch (const std::exception &e) {
+        qCWarning(lcDb).noquote() << QStringLiteral("Database connection not closed: %1").arg(QString::fromUtf8(e.what()));
     }
 }
 
@@ -599,7 +603,8 @@ bool CompactDB(const QString &path, const QString &checkTable, const QString &pa
         if (QFileInfo::exists(backup) && !QFile::remove(backup))
             return false;
         return true;
-    } catch (...) {
+    } catch (const std::exception &e) {
+        qCWarning(lcDb).noquote() << QStringLiteral("Compaction of %1 stopped: %2").arg(path, QString::fromUtf8(e.what()));
         CloseConnection();
         // The copy this run made is of no more use once the database is known to be sound;
         // removing it lets the next compaction go ahead.

@@ -1,7 +1,8 @@
 #include "core/DiagnosticLog.h"
 
-#include "link/Clock.h"
+#include "core/Logging.h"
 #include "core/Program.h"
+#include "link/Clock.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,8 +61,10 @@ void WriteLog(const QString &message)
             return;
         file.write(LogLine(message, at).toUtf8());
         file.close();
-    } catch (...) {
-        // Logging must never disturb the caller; the entry is lost.
+    } catch (const std::exception &e) {
+        // Logging must never disturb the caller; the entry is lost, and said so where the
+        // program's warnings go.
+        qCWarning(lcApp).noquote() << QStringLiteral("Diagnostic log entry lost: %1").arg(QString::fromUtf8(e.what()));
     }
 }
 

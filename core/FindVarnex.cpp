@@ -1,10 +1,12 @@
 #include "core/FindVarnex.h"
 
-#include "link/Clock.h"
-#include "link/SerialPort.h"
 #include "core/Helpers.h"
+#include "core/Logging.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
+
 
 namespace clarow {
 
@@ -76,8 +78,11 @@ int FindVarnex(SerialPort &port, bool singlePort, const std::function<void(int p
                 if (result != NoVarnex && number != settings.PortNumber) {
                     try {
                         SavePortNumber(number);
-                    } catch (...) {
+                    } catch (const std::exception &e) {
                         // The adapter is found all the same; the store is written next time.
+                        qCWarning(lcLink).noquote() << QStringLiteral("Port number %1 not stored: %2")
+                                                    .arg(number)
+                                                    .arg(QString::fromUtf8(e.what()));
                         settings.PortNumber = static_cast<qint16>(number);
                     }
                 }

@@ -1,8 +1,8 @@
 #include "core/Helpers.h"
 
-#include "link/Clock.h"
 #include "core/Errors.h"
 #include "core/Program.h"
+#include "link/Clock.h"
 
 #include <QLocale>
 

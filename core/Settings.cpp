@@ -351,6 +351,12 @@ void SavePortNumber(int port)
     store.commit();
 }
 
+QString StoredPortDevice(int number)
+{
+    const QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
+    return store.value(QStringLiteral("Ports/%1").arg(number)).toString();
+}
+
 void ApplyNameFallbacks(Settings &s)
 {
     if (s.DefaultSensorLoc.isEmpty())

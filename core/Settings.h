@@ -91,5 +91,8 @@ void SaveWindowPositions();
 void ApplyNameFallbacks(Settings &s);
 // Sets PortNumber and writes that key alone, at once.
 void SavePortNumber(int port);
+// Key N of section [Ports] of the store ("" when not set): the device of port number N.
+// The section lies beside the program's own, so that retyper sees the same ports.
+[[nodiscard]] QString StoredPortDevice(int number);
 
 } // namespace clarow

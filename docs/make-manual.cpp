@@ -5,18 +5,18 @@
 //
 // The folder holds a clarowdata.mdb with demo sensors and history; it serves as the program
 // folder while the windows are open, with a settings store of its own.
+#include "app/Startup.h"
+#include "app/ui/HelpAbout.h"
+#include "app/ui/MainMDI.h"
+#include "core/Database.h"
+#include "core/Program.h"
+#include "core/Prompter.h"
 #include "firmware/ui/UpdCode.h"
 #include "link/Clock.h"
 #include "link/SerialPort.h"
 #include "monitor/ui/Collection.h"
 #include "options/ui/Options.h"
 #include "retyper/ui/SensorType.h"
-#include "core/Database.h"
-#include "core/Program.h"
-#include "core/Prompter.h"
-#include "app/Startup.h"
-#include "app/ui/HelpAbout.h"
-#include "app/ui/MainMDI.h"
 #include "views/ui/SensorOptions.h"
 #include "views/ui/ViewWindows.h"
 

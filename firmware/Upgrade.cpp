@@ -1,11 +1,11 @@
 #include "firmware/Upgrade.h"
 
-#include "firmware/HexImage.h"
-#include "link/Clock.h"
-#include "link/SerialPort.h"
 #include "core/Logging.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
+#include "firmware/HexImage.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
 
 #include <QFile>
 

@@ -4,10 +4,10 @@
 // it stores has a well-formed identifier.
 #include "FuzzInput.h"
 
-#include "monitor/ScanCycle.h"
 #include "core/Database.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "monitor/ScanCycle.h"
 
 #include <QCoreApplication>
 #include <QDir>

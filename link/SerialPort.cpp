@@ -1,26 +1,27 @@
 #include "link/SerialPort.h"
 
 #include "link/Clock.h"
+#include "link/Logging.h"
 #include "link/NetworkPort.h"
+#include "link/TtyPort.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
-#include <QSettings>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
+#include <utility>
 
 namespace clarow {
+
+namespace {
+PortMap &portMap()
+{
+    static PortMap map;
+    return map;
+}
+} // namespace
+
+void SetPortMap(PortMap map) { portMap() = std::move(map); }
 
 QString PortDeviceName(int number)
 {
@@ -29,9 +30,11 @@ QString PortDeviceName(int number)
     if (qEnvironmentVariableIsSet(variable.constData()))
         return qEnvironmentVariable(variable.constData());
 #endif
-    const QString stored = StoredPortDevice(number);
-    if (!stored.isEmpty())
-        return stored;
+    if (const PortMap &map = portMap()) {
+        const QString stored = map(number).trimmed();
+        if (!stored.isEmpty())
+            return stored;
+    }
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(number);
 #else
@@ -39,56 +42,9 @@ QString PortDeviceName(int number)
 #endif
 }
 
-QString StoredPortDevice(int number)
-{
-    // Read straight from the store, so that retyper, which shares nothing else of clarow's
-    // settings, sees the same ports.
-    const QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
-    return store.value(QStringLiteral("Ports/%1").arg(number)).toString().trimmed();
-}
-
 namespace {
 
-#ifdef Q_OS_UNIX
-// The folders where serial programs leave their "LCK.." files, in the order they are looked
-// for.
-const QStringList &lockFolders()
-{
-    static const QStringList folders = {
-        QStringLiteral("/var/lock"),     QStringLiteral("/etc/locks"),
-        QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
-        QStringLiteral("/tmp"),          QStringLiteral("/var/tmp"),
-        QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
-        QDir::tempPath()};
-    return folders;
-}
-
-// True when a lock file of the device names a process that is still running: then another
-// program really uses the port. A lock file that cannot be read or names a dead process
-// says nothing.
-bool lockedByLiveProcess(const QString &device)
-{
-    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    for (const QString &folder : lockFolders()) {
-        QFile lock(folder + QStringLiteral("/LCK..") + name);
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray content = lock.read(64);
-        bool ok = false;
-        const qint64 pid = content.split('\n').value(0).trimmed().toLongLong(&ok);
-        if (!ok || pid <= 0 || pid == ::getpid())
-            continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
-            return true;
-    }
-    return false;
-}
-#endif
-
-// The real port. QSerialPort does the work; when it refuses a device only because the lock
-// file beside it cannot be written (a stale lock of another user, a read-only lock folder),
-// the device is opened directly instead, so that such a file does not keep the adapter away.
+// The port on QSerialPort.
 class QtSerialPort final : public SerialPort
 {
 public:
@@ -101,6 +57,7 @@ public:
     {
         if (isOpen())
             return true;
+        m_onlyLockFileInTheWay = false;
         const QString device = PortDeviceName(m_number);
         m_openError = QStringLiteral("Port %1 does not exist (%2).").arg(m_number).arg(device);
         if (device.isEmpty())
@@ -130,45 +87,27 @@ public:
             const QString denied = PortAccessProblem(m_number);
             if (!denied.isEmpty())
                 m_openError = denied;
-            else if (!lockedByLiveProcess(device))
-                return openDirect(device);
+            else
+                m_onlyLockFileInTheWay = !TtyLockedByLiveProcess(device);
         }
 #endif
         return false;
     }
 
+    // The last open was refused only because the device's lock file could not be written,
+    // and no running program holds that lock.
+    [[nodiscard]] bool onlyLockFileInTheWay() const { return m_onlyLockFileInTheWay; }
+
     void close() override
     {
         if (m_port.isOpen())
             m_port.close();
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0) {
-            ::ioctl(m_fd, TIOCNXCL);
-            ::close(m_fd);
-            m_fd = -1;
-        }
-        m_received.clear();
-#endif
     }
 
-    [[nodiscard]] bool isOpen() const override
-    {
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0)
-            return true;
-#endif
-        return m_port.isOpen();
-    }
+    [[nodiscard]] bool isOpen() const override { return m_port.isOpen(); }
 
     void discard() override
     {
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0) {
-            ::tcflush(m_fd, TCIFLUSH);
-            m_received.clear();
-            return;
-        }
-#endif
         if (!m_port.isOpen())
             return;
         m_port.clear(QSerialPort::Input);
@@ -180,10 +119,6 @@ public:
         if (!isOpen())
             return 0;
         pull();
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0)
-            return static_cast<int>(m_received.size());
-#endif
         return static_cast<int>(m_port.bytesAvailable());
     }
 
@@ -192,13 +127,6 @@ public:
         if (!isOpen())
             return {};
         pull();
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0) {
-            const QByteArray bytes = m_received;
-            m_received.clear();
-            return QString::fromLatin1(bytes);
-        }
-#endif
         return QString::fromLatin1(m_port.readAll());
     }
 
@@ -207,10 +135,6 @@ public:
         if (!isOpen())
             return false;
         const QByteArray bytes = text.toLatin1();
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0)
-            return writeDirect(bytes);
-#endif
         if (m_port.write(bytes) != bytes.size())
             return false;
         // Hand the characters to the device now rather than at the next turn of the event
@@ -236,19 +160,6 @@ private:
     // loop has run since it arrived.
     void pull()
     {
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0) {
-            char chunk[512];
-            while (m_received.size() < kReceiveBufferSize) {
-                const qsizetype room = kReceiveBufferSize - m_received.size();
-                const ssize_t n = ::read(m_fd, chunk, std::min<qsizetype>(room, sizeof chunk));
-                if (n <= 0)
-                    break;
-                m_received.append(chunk, n);
-            }
-            return;
-        }
-#endif
         for (int i = 0; i < 16 && m_port.bytesAvailable() < kReceiveBufferSize; ++i) {
             const qint64 before = m_port.bytesAvailable();
             m_port.waitForReadyRead(0);
@@ -258,72 +169,16 @@ private:
         m_port.clearError();
     }
 
-#ifdef Q_OS_UNIX
-    bool openDirect(const QString &device)
-    {
-        const int fd = ::open(QFile::encodeName(device).constData(),
-                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        termios tio {};
-        if (::tcgetattr(fd, &tio) != 0) {
-            ::close(fd);
-            return false;
-        }
-        ::cfmakeraw(&tio);
-        tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-        tio.c_cflag |= CS8 | CLOCAL | CREAD;
-        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-        tio.c_cc[VMIN] = 0;
-        tio.c_cc[VTIME] = 0;
-        ::cfsetispeed(&tio, B9600);
-        ::cfsetospeed(&tio, B9600);
-        if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
-            ::close(fd);
-            return false;
-        }
-        // Same as QSerialPort: keep other programs off the line while it is ours.
-        ::ioctl(fd, TIOCEXCL);
-        int lines = TIOCM_DTR | TIOCM_RTS;
-        ::ioctl(fd, TIOCMBIS, &lines); // fails on a pseudo-terminal; harmless
-        m_fd = fd;
-        m_received.clear();
-        return true;
-    }
-
-    bool writeDirect(const QByteArray &bytes)
-    {
-        qsizetype done = 0;
-        QElapsedTimer started;
-        started.start();
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(m_fd, bytes.constData() + done,
-                                      static_cast<size_t>(bytes.size() - done));
-            if (n > 0) {
-                done += n;
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return false;
-            if (started.elapsed() > kWriteTimeoutMs)
-                return false;
-            pollfd p {m_fd, POLLOUT, 0};
-            ::poll(&p, 1, 50);
-        }
-        return true;
-    }
-
-    int m_fd = -1;
-    QByteArray m_received;
-#endif
-
     QSerialPort m_port;
     QString m_openError;
     int m_number = kFirstPort;
+    bool m_onlyLockFileInTheWay = false;
 };
 
-// The port as the program sees it: the device of the selected number, looked up at each
-// open, decides whether the serial line or a network bridge carries the exchange.
+// The port as the program sees it. At each open the device of the selected number decides
+// which port carries the exchange: a network bridge for "tcp://..."; else QSerialPort, or
+// the device opened directly when QSerialPort refuses it only for a lock file that no
+// running program holds. Every other call goes to the port that was chosen.
 class DevicePort final : public SerialPort
 {
 public:
@@ -338,24 +193,64 @@ public:
     {
         if (m_active->isOpen())
             return true;
-        const bool network = IsNetworkDevice(PortDeviceName(m_number));
-        if (network && !m_network)
-            m_network = MakeNetworkPort();
-        m_active = network ? m_network.get() : &m_serial;
-        m_active->setPortNumber(m_number);
-        return m_active->open();
+        if (IsNetworkDevice(PortDeviceName(m_number))) {
+            if (!m_network)
+                m_network = MakeNetworkPort();
+            return openOn(*m_network);
+        }
+        if (openOn(m_serial))
+            return true;
+#ifdef Q_OS_UNIX
+        if (m_serial.onlyLockFileInTheWay()) {
+            if (!m_tty)
+                m_tty = MakeTtyPort();
+            m_tty->setPortNumber(m_number);
+            // Should the device refuse this too, QSerialPort's reason is the one to tell.
+            if (m_tty->open()) {
+                m_active = m_tty.get();
+                return true;
+            }
+        }
+#endif
+        return false;
     }
-    void close() override { m_active->close(); }
+    void close() override
+    {
+        if (m_active->isOpen())
+            qCDebug(lcLink, "port %d closed", m_number);
+        m_active->close();
+    }
     [[nodiscard]] bool isOpen() const override { return m_active->isOpen(); }
     void discard() override { m_active->discard(); }
     [[nodiscard]] int bytesWaiting() override { return m_active->bytesWaiting(); }
-    QString readAll() override { return m_active->readAll(); }
-    bool write(const QString &text) override { return m_active->write(text); }
+    QString readAll() override
+    {
+        const QString text = m_active->readAll();
+        if (!text.isEmpty())
+            qCDebug(lcLink, "port %d received %s", m_number, qUtf8Printable(text));
+        return text;
+    }
+    bool write(const QString &text) override
+    {
+        qCDebug(lcLink, "port %d sends %s", m_number, qUtf8Printable(text));
+        return m_active->write(text);
+    }
     [[nodiscard]] QString errorText() const override { return m_active->errorText(); }
 
 private:
+    bool openOn(SerialPort &port)
+    {
+        m_active = &port;
+        port.setPortNumber(m_number);
+        const bool opened = port.open();
+        qCDebug(lcLink, "port %d (%s) %s %s", m_number, qUtf8Printable(PortDeviceName(m_number)),
+                opened ? "opened" : "not opened:", opened ? "" : qUtf8Printable(port.errorText()));
+        return opened;
+    }
+
     QtSerialPort m_serial;
     std::unique_ptr<SerialPort> m_network;
+    std::unique_ptr<SerialPort> m_tty;
     SerialPort *m_active = &m_serial;
     int m_number = kFirstPort;
 };
@@ -366,14 +261,9 @@ QString PortAccessProblem(int number)
 {
 #ifdef Q_OS_UNIX
     const QString device = PortDeviceName(number);
-    const QFileInfo info(device);
-    if (device.isEmpty() || !info.exists())
+    const QString group = TtyAccessGroup(device);
+    if (group.isEmpty())
         return {};
-    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0 || errno != EACCES)
-        return {};
-    QString group = info.group();
-    if (group.isEmpty() || group == QLatin1String("root"))
-        group = QStringLiteral("dialout");
     return QStringLiteral("Port %1 (%2) is there, but this user may not open it. Serial devices "
                           "may be opened by the members of the group %3: add the user to it "
                           "(sudo adduser $USER %3), then log out and in again.")

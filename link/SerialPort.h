@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace clarow {
@@ -41,19 +42,25 @@ public:
     [[nodiscard]] virtual QString errorText() const { return {}; }
 };
 
+// The devices that the program's settings give port numbers: the text for number N, "" when
+// the settings leave it to the default. The link reads no settings of its own: each program
+// hands its lookup in at start-up. It is asked at each open, so that a device set while the
+// program runs counts from the next exchange on.
+using PortMap = std::function<QString(int number)>;
+void SetPortMap(PortMap map);
+
 // The device that port number N stands for: (not on Windows) the text of environment
-// variable VARNEX_PORT_N when it is set; else key N of section [Ports] of the settings store
-// when it is not empty; else COMN on Windows and /dev/ttyUSB{N-1} elsewhere. A device text
+// variable VARNEX_PORT_N when it is set; else the port map's text for N, trimmed, when it is
+// not empty; else COMN on Windows and /dev/ttyUSB{N-1} elsewhere. A device text
 // "tcp://HOST:PORT" names an adapter behind a serial-to-network bridge.
 [[nodiscard]] QString PortDeviceName(int number);
-// Key N of section [Ports] of the settings store, trimmed ("" when not set).
-[[nodiscard]] QString StoredPortDevice(int number);
 
 // When the device of port number N is there but this user may not open it: what to do
 // about it, naming the group that grants access (dialout on Debian). Empty otherwise.
 [[nodiscard]] QString PortAccessProblem(int number);
 
-// The real port: on QSerialPort, or on a TCP connection when the device is "tcp://...".
+// The real port: on a TCP connection when the device is "tcp://...", else on QSerialPort (or
+// the device opened directly when only a stale lock file keeps QSerialPort from it).
 [[nodiscard]] std::unique_ptr<SerialPort> MakeSerialPort();
 
 // True when the port can be opened and closed again. Leaves the port closed.

@@ -1,14 +1,14 @@
 #include "monitor/AlarmMail.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
-#include "monitor/MailTransport.h"
-#include "monitor/Metrics.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
+#include "monitor/MailTransport.h"
+#include "monitor/Metrics.h"
 
 #include <QLocale>
 #include <QSqlError>

@@ -1,8 +1,8 @@
 #include "monitor/Decoder.h"
 
-#include "link/TypeCodes.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
+#include "link/TypeCodes.h"
 
 #include <QRegularExpression>
 

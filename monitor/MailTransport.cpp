@@ -1,10 +1,10 @@
 #include "monitor/MailTransport.h"
 
-#include "link/Clock.h"
-#include "core/Logging.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
+#include "core/Logging.h"
 #include "core/Program.h"
+#include "link/Clock.h"
 
 #include <QFile>
 #include <QHostAddress>

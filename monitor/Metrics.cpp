@@ -1,12 +1,12 @@
 #include "monitor/Metrics.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Helpers.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
 
 #include <QCoreApplication>
 #include <QMutex>

@@ -1,10 +1,10 @@
 #include "monitor/MqttPublisher.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
 #include "core/DiagnosticLog.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

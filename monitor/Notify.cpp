@@ -1,16 +1,16 @@
 #include "monitor/Notify.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
-#include "monitor/AlarmMail.h"
-#include "monitor/MqttPublisher.h"
-#include "monitor/StatusGrid.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
+#include "monitor/AlarmMail.h"
+#include "monitor/MqttPublisher.h"
+#include "monitor/StatusGrid.h"
 
 #include <QFile>
 #include <QJsonArray>

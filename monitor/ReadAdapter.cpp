@@ -1,12 +1,16 @@
 #include "monitor/ReadAdapter.h"
 
-#include "link/Clock.h"
-#include "link/SerialPort.h"
 #include "core/DiagnosticLog.h"
+#include "core/Logging.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
+
 
 #include <algorithm>
+#include <exception>
+#include <utility>
 
 namespace clarow {
 
@@ -37,114 +41,127 @@ constexpr qint64 kLongestExchangeMs = 40000;
 constexpr qsizetype kLongestReply = 65536;
 const QString kNoSensors = QStringLiteral("?01");
 const QString kEnd = QStringLiteral("EOD");
+
+// Every status line is followed by a pause so that the window repaints it.
+void show(const StatusSink &status, const QString &text)
+{
+    if (status)
+        status(text);
+    Pause(0);
+}
 } // namespace
 
-QDateTime ReadAdapter(SerialPort &port, int portNumber, bool logComms, QString &rxBuffer,
-                      QDateTime &lastGoodRead, const StatusSink &status)
+ReadResult ReadAdapterOnce(SerialPort &port, int portNumber, bool logComms, const StatusSink &status)
 {
-    // Every status line is followed by a pause so that the window repaints it.
-    const auto show = [&status](const QString &text) {
-        if (status)
-            status(text);
-        Pause(0);
-    };
+    ReadResult result;
+    if (!TestPort(port, portNumber))
+        return result;
+    if (port.isOpen())
+        port.close();
+    port.setPortNumber(portNumber);
+    if (!port.isOpen() && !port.open())
+        return result;
+    port.discard();
+    Pause(kSettleSeconds);
+    // What arrived before the command (the tail of an earlier reply that did not end)
+    // belongs to no reply of this one.
+    port.discard();
+    port.write(QStringLiteral("D"));
 
-    rxBuffer.clear();
-    QDateTime result = ZeroDate();
-    bool portTested = false;
+    // Elapsed time, not the time of day, so that an exchange across midnight or a clock
+    // change lasts as long as any other.
+    const qint64 sent = clock().elapsedMs();
+    const qint64 cutOff = sent + kLongestExchangeMs;
+    qint64 deadline = sent + kFirstReplyMs;
+    QString &reply = result.reply;
+    QString overLimit;
+    result.status = ReadStatus::TimedOut;
+    // A program closing down does not wait for the rest of a reply.
+    while (result.status == ReadStatus::TimedOut && !program().closing
+           && clock().elapsedMs() <= deadline) {
+        Pause(kPollSeconds);
+        if (port.bytesWaiting() <= 0)
+            continue;
+        reply += port.readAll();
+        if (reply.size() <= kShortReply && reply.contains(kNoSensors)) {
+            reply.clear();
+            result.status = ReadStatus::NoSensors;
+            show(status, QStringLiteral("No sensors connected"));
+            continue;
+        }
+        if (reply.contains(QLatin1Char('?'))) {
+            result.status = ReadStatus::ErrorReply;
+            return result;
+        }
+        if (reply.size() > kLongestReply) {
+            reply.truncate(kLongestReply);
+            overLimit = QStringLiteral("Scan stopped: the Varnex reply grew past %1 "
+                                       "characters without \"EOD\".")
+                            .arg(kLongestReply);
+            break;
+        }
+        deadline = std::min(clock().elapsedMs() + kNextArrivalMs, cutOff);
+        if (reply.size() <= kShortReply)
+            continue;
+        // Only an "EOD" that follows at least one sensor line ends the reading.
+        if (reply.indexOf(kEnd, kShortReply) >= 0) {
+            show(status, QStringLiteral("Reading successful"));
+            if (logComms)
+                WriteLog(reply + QStringLiteral("\r\n"));
+            result.readAt = NowWholeSeconds();
+            result.status = ReadStatus::Complete;
+        }
+    }
+    if (result.status != ReadStatus::TimedOut)
+        return result;
+    if (overLimit.isEmpty() && deadline == cutOff && clock().elapsedMs() > cutOff
+        && !program().closing) {
+        overLimit = QStringLiteral("Scan stopped: the Varnex reply did not end "
+                                   "within %1 seconds (%2 characters received).")
+                        .arg(kLongestExchangeMs / 1000)
+                        .arg(reply.size());
+    }
+    if (!overLimit.isEmpty() && program().settings.LogErrors)
+        WriteLog(overLimit);
+    show(status, QStringLiteral("Scan timed out."));
+    return result;
+}
+
+ReadResult ReadAdapter(SerialPort &port, int portNumber, bool logComms, const StatusSink &status)
+{
+    ReadResult result;
     try {
         for (int attempt = 0;; ++attempt) {
-            bool failed = true;
-            portTested = TestPort(port, portNumber);
-            if (portTested) {
-                if (port.isOpen())
-                    port.close();
-                port.setPortNumber(portNumber);
-                if (port.isOpen() || port.open()) {
-                    port.discard();
-                    Pause(kSettleSeconds);
-                    rxBuffer.clear();
-                    // What arrived before the command (the tail of an earlier reply that
-                    // did not end) belongs to no reply of this one.
-                    port.discard();
-                    port.write(QStringLiteral("D"));
-
-                    // Elapsed time, not the time of day, so that an exchange across midnight
-                    // or a clock change lasts as long as any other.
-                    const qint64 sent = clock().elapsedMs();
-                    const qint64 cutOff = sent + kLongestExchangeMs;
-                    qint64 deadline = sent + kFirstReplyMs;
-                    bool done = false;
-                    QString overLimit;
-                    failed = false;
-                    while (clock().elapsedMs() <= deadline) {
-                        // A program closing down does not wait for the rest of a reply.
-                        if (done || program().closing)
-                            break;
-                        Pause(kPollSeconds);
-                        if (port.bytesWaiting() <= 0)
-                            continue;
-                        rxBuffer += port.readAll();
-                        if (rxBuffer.size() <= kShortReply && rxBuffer.contains(kNoSensors)) {
-                            rxBuffer.clear();
-                            done = true;
-                            show(QStringLiteral("No sensors connected"));
-                            continue;
-                        }
-                        if (rxBuffer.contains(QLatin1Char('?'))) {
-                            failed = true;
-                            break;
-                        }
-                        if (rxBuffer.size() > kLongestReply) {
-                            rxBuffer.truncate(kLongestReply);
-                            overLimit = QStringLiteral("Scan stopped: the Varnex reply grew past %1 "
-                                                       "characters without \"EOD\".")
-                                            .arg(kLongestReply);
-                            break;
-                        }
-                        deadline = std::min(clock().elapsedMs() + kNextArrivalMs, cutOff);
-                        if (rxBuffer.size() <= kShortReply)
-                            continue;
-                        // Only an "EOD" that follows at least one sensor line ends the reading.
-                        if (rxBuffer.indexOf(kEnd, kShortReply) >= 0) {
-                            show(QStringLiteral("Reading successful"));
-                            done = true;
-                            if (logComms)
-                                WriteLog(rxBuffer + QStringLiteral("\r\n"));
-                            result = NowWholeSeconds();
-                            lastGoodRead = result;
-                        }
-                    }
-                    if (!failed) {
-                        if (!done && overLimit.isEmpty() && deadline == cutOff
-                            && clock().elapsedMs() > cutOff && !program().closing) {
-                            overLimit = QStringLiteral("Scan stopped: the Varnex reply did not end "
-                                                       "within %1 seconds (%2 characters received).")
-                                            .arg(kLongestExchangeMs / 1000)
-                                            .arg(rxBuffer.size());
-                        }
-                        if (!overLimit.isEmpty() && program().settings.LogErrors)
-                            WriteLog(overLimit);
-                        if (!done)
-                            show(QStringLiteral("Scan timed out."));
-                        break;
-                    }
-                }
-            }
+            ReadResult tried = ReadAdapterOnce(port, portNumber, logComms, status);
+            qCDebug(lcScan, "attempt %d on port %d: status %d, %lld characters", attempt + 1, portNumber,
+                    int(tried.status), qint64(tried.reply.size()));
+            // An attempt whose port did not open read nothing: the reply of an earlier attempt
+            // is kept.
+            if (tried.status == ReadStatus::PortFailed)
+                tried.reply = result.reply;
+            result = std::move(tried);
+            if (result.status != ReadStatus::PortFailed && result.status != ReadStatus::ErrorReply)
+                break;
             if (program().closing)
                 break;
             if (attempt >= kLastAttempt) {
-                show(QStringLiteral("Scan failed."));
+                show(status, QStringLiteral("Scan failed."));
                 Pause(kGiveUpSeconds);
                 break;
             }
-            show(QStringLiteral("Scan failed, retrying."));
+            show(status, QStringLiteral("Scan failed, retrying."));
             Pause(kRetrySeconds);
         }
-    } catch (...) {
-        // The scan cycle goes on whatever happened here; the result stays as it was.
+    } catch (const std::exception &e) {
+        // The scan cycle goes on whatever happened here: the exchange counts as a failed port.
+        const QString fault = QStringLiteral("Scan stopped by a fault: %1").arg(QString::fromUtf8(e.what()));
+        qCWarning(lcScan).noquote() << fault;
+        if (program().settings.LogErrors)
+            WriteLog(fault);
+        result.status = ReadStatus::PortFailed;
+        result.readAt = ZeroDate();
     }
-    if (portTested && port.isOpen())
+    if (port.isOpen())
         port.close();
     return result;
 }

@@ -1,5 +1,11 @@
 #include "monitor/ScanCycle.h"
 
+#include "core/Database.h"
+#include "core/DiagnosticLog.h"
+#include "core/Errors.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 #include "link/Clock.h"
 #include "link/SerialPort.h"
 #include "monitor/AlarmMail.h"
@@ -8,12 +14,6 @@
 #include "monitor/Notify.h"
 #include "monitor/ReadAdapter.h"
 #include "monitor/SensorTable.h"
-#include "core/Database.h"
-#include "core/DiagnosticLog.h"
-#include "core/Errors.h"
-#include "core/PortLoan.h"
-#include "core/Program.h"
-#include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <QSqlError>
@@ -184,13 +184,15 @@ void ScanCycle::runScan()
         QCoreApplication::processEvents();
 
     const Settings &s = program().settings;
-    QDateTime readAt = ZeroDate();
+    ReadResult read;
     if (SerialPort *port = program().port) {
-        readAt = ReadAdapter(*port, s.PortNumber, s.LogComms, RxBuffer, LastGoodRead,
-                             [this](const QString &text) { showStatus(text); });
-    } else {
-        RxBuffer.clear();
+        read = ReadAdapter(*port, s.PortNumber, s.LogComms,
+                           [this](const QString &text) { showStatus(text); });
+        if (read.status == ReadStatus::Complete)
+            LastGoodRead = read.readAt;
     }
+    RxBuffer = read.reply;
+    const QDateTime readAt = read.readAt;
     CountScan(readAt);
 
     Program &p = program();

@@ -1,12 +1,12 @@
 #include "monitor/SensorTable.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
-#include "monitor/Decoder.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Errors.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
+#include "monitor/Decoder.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

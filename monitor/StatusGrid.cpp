@@ -1,11 +1,11 @@
 #include "monitor/StatusGrid.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
 #include "core/Database.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
 
 #include <QSqlQuery>
 #include <QVariant>

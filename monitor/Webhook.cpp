@@ -1,9 +1,9 @@
 #include "monitor/Webhook.h"
 
-#include "link/Clock.h"
 #include "core/Helpers.h"
 #include "core/Logging.h"
 #include "core/Program.h"
+#include "link/Clock.h"
 
 #include <QUrl>
 

@@ -1,11 +1,13 @@
 // retyper: lists the multi-sensors on the adapter's bus and rewrites the type code of one.
 #include "link/CommandLine.h"
+#include "link/SerialPort.h"
 #include "retyper/Messages.h"
 #include "retyper/ui/MessageBoxShower.h"
 #include "retyper/ui/SensorType.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSettings>
 #include <QTimer>
 
 #include <memory>
@@ -25,6 +27,11 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     clarow::PrepareParser(parser, kDescription);
     parser.process(*app);
+    // The ports are the ones clarow uses: section [Ports] of the store the two programs share.
+    clarow::SetPortMap([](int number) {
+        const QSettings store(QStringLiteral("Quillmark"), QStringLiteral("Quillmark"));
+        return store.value(QStringLiteral("Ports/%1").arg(number)).toString();
+    });
 
     // Unattended runs (scripts, the demo without a display) write boxes to standard error.
     clarow::retyper::MessageBoxShower boxes;

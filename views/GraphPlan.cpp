@@ -1,9 +1,9 @@
 #include "views/GraphPlan.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
 #include "core/DateFormat.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
 
 #include <algorithm>
 #include <cmath>

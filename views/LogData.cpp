@@ -1,12 +1,12 @@
 #include "views/LogData.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
 #include "core/Prompter.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,10 +1,10 @@
 #include "views/LogExport.h"
 
-#include "link/Clock.h"
 #include "core/DateFormat.h"
 #include "core/DiagnosticLog.h"
 #include "core/Helpers.h"
 #include "core/Prompter.h"
+#include "link/Clock.h"
 
 #include <QDir>
 #include <QSaveFile>

@@ -1,7 +1,7 @@
 #include "views/LogGrid.h"
 
-#include "link/Clock.h"
 #include "core/DateFormat.h"
+#include "link/Clock.h"
 #include "views/LogExport.h"
 
 namespace clarow {

@@ -1,11 +1,11 @@
 #include "views/SensorEdit.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
-#include "monitor/SensorTable.h"
 #include "core/Database.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
+#include "monitor/SensorTable.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,8 +1,5 @@
 #include "views/WebPage.h"
 
-#include "link/Clock.h"
-#include "link/TypeCodes.h"
-#include "monitor/Metrics.h"
 #include "core/Database.h"
 #include "core/DateFormat.h"
 #include "core/DiagnosticLog.h"
@@ -10,6 +7,9 @@
 #include "core/Helpers.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/TypeCodes.h"
+#include "monitor/Metrics.h"
 #include "views/GraphPlan.h"
 #include "views/LogExport.h"
 

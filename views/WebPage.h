@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/Settings.h"
 #include "monitor/HttpServer.h"
 #include "monitor/StatusGrid.h"
-#include "core/Settings.h"
 #include "views/LogData.h"
 
 #include <QByteArray>

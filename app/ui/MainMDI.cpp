@@ -1,12 +1,10 @@
 #include "app/ui/MainMDI.h"
 
 #include "app/CloseDown.h"
+#include "core/Logging.h"
 
-#include "firmware/ui/UpdCode.h"
-#include "link/SerialPort.h"
-#include "monitor/ScanCycle.h"
-#include "monitor/ui/Collection.h"
-#include "options/ui/Options.h"
+#include "app/Startup.h"
+#include "app/ui/HelpAbout.h"
 #include "core/Database.h"
 #include "core/Errors.h"
 #include "core/FindVarnex.h"
@@ -14,9 +12,12 @@
 #include "core/Program.h"
 #include "core/Prompter.h"
 #include "core/Settings.h"
-#include "app/Startup.h"
 #include "core/WindowFit.h"
-#include "app/ui/HelpAbout.h"
+#include "firmware/ui/UpdCode.h"
+#include "link/SerialPort.h"
+#include "monitor/ScanCycle.h"
+#include "monitor/ui/Collection.h"
+#include "options/ui/Options.h"
 #include "views/ui/SensorOptions.h"
 #include "views/ui/ViewWindows.h"
 
@@ -428,9 +429,11 @@ void MainMDI::resizeEvent(QResizeEvent *event)
     if (!m_loaded || isMinimized())
         return;
     if (Collection *c = collection()) {
+        // The grid keeps its last layout until the next scan rebuilds it.
         try {
             c->BuildFgrid();
-        } catch (...) {
+        } catch (const std::exception &e) {
+            qCWarning(lcApp).noquote() << QStringLiteral("Status grid not rebuilt: %1").arg(QString::fromUtf8(e.what()));
         }
     }
 }

@@ -1,11 +1,11 @@
 #include "firmware/ui/UpdCode.h"
 
-#include "firmware/HexImage.h"
-#include "firmware/Upgrade.h"
-#include "link/Clock.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
 #include "core/ui/Fields.h"
+#include "firmware/HexImage.h"
+#include "firmware/Upgrade.h"
+#include "link/Clock.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

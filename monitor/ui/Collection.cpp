@@ -1,7 +1,7 @@
 #include "monitor/ui/Collection.h"
 
-#include "monitor/ui/FlexGrid.h"
 #include "core/ui/Fields.h"
+#include "monitor/ui/FlexGrid.h"
 #include "monitor/ui/MonitorHost.h"
 
 #include "core/Database.h"

@@ -1,10 +1,10 @@
 #include "monitor/ui/FlexGrid.h"
 
-#include "monitor/ui/GridHost.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
+#include "monitor/ui/GridHost.h"
 
 #include <QColor>
 #include <QFont>

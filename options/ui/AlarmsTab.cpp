@@ -1,10 +1,10 @@
 #include "options/ui/AlarmsTab.h"
 
-#include "monitor/AlarmMail.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
 #include "core/Settings.h"
 #include "core/ui/Fields.h"
+#include "monitor/AlarmMail.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,13 +1,13 @@
 #include "options/ui/GeneralTab.h"
 
-#include "link/Clock.h"
-#include "link/SerialPort.h"
 #include "core/FindVarnex.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
 #include "core/Settings.h"
 #include "core/ui/Fields.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

@@ -1,10 +1,10 @@
 #include "options/ui/LoggingTab.h"
 
-#include "options/ui/ColourBox.h"
 #include "core/Helpers.h"
 #include "core/Program.h"
 #include "core/Settings.h"
 #include "core/ui/Fields.h"
+#include "options/ui/ColourBox.h"
 
 #include <QCheckBox>
 #include <QColorDialog>

@@ -1,11 +1,5 @@
 #include "options/ui/Options.h"
 
-#include "link/Clock.h"
-#include "link/SerialPort.h"
-#include "options/ui/AlarmsTab.h"
-#include "options/ui/GeneralTab.h"
-#include "options/ui/LoggingTab.h"
-#include "options/ui/NotifyTab.h"
 #include "core/DiagnosticLog.h"
 #include "core/Errors.h"
 #include "core/PortLoan.h"
@@ -13,6 +7,12 @@
 #include "core/Prompter.h"
 #include "core/Settings.h"
 #include "core/ui/Fields.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
+#include "options/ui/AlarmsTab.h"
+#include "options/ui/GeneralTab.h"
+#include "options/ui/LoggingTab.h"
+#include "options/ui/NotifyTab.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>

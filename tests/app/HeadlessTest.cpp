@@ -7,12 +7,12 @@
 #include "SmtpServer.h"
 #include "TestHome.h"
 
-#include "link/Clock.h"
-#include "link/SerialPort.h"
+#include "app/Headless.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
-#include "app/Headless.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,13 +4,13 @@
 #include "SimProcess.h"
 #include "TestHome.h"
 
-#include "monitor/ui/Collection.h"
-#include "options/ui/Options.h"
-#include "core/Database.h"
-#include "link/Clock.h"
-#include "core/Program.h"
 #include "app/ui/HelpAbout.h"
 #include "app/ui/MainMDI.h"
+#include "core/Database.h"
+#include "core/Program.h"
+#include "link/Clock.h"
+#include "monitor/ui/Collection.h"
+#include "options/ui/Options.h"
 
 #include <QCoreApplication>
 #include <QDir>

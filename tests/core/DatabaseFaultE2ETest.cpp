@@ -8,8 +8,8 @@
 #include "SimProcess.h"
 #include "TestHome.h"
 
-#include "link/Clock.h"
 #include "core/Helpers.h"
+#include "link/Clock.h"
 
 #include <QDate>
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
-#include "link/VirtualClock.h"
 #include "core/DiagnosticLog.h"
+#include "link/VirtualClock.h"
 
 #include "tests/support/TestHome.h"
 

@@ -2,11 +2,11 @@
 // search against the simulator on real pseudo-terminals.
 #include "core/FindVarnex.h"
 
+#include "core/Program.h"
+#include "core/Settings.h"
 #include "link/Clock.h"
 #include "link/SerialPort.h"
 #include "link/VirtualClock.h"
-#include "core/Program.h"
-#include "core/Settings.h"
 #include "tests/support/ScriptedSerialPort.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestHome.h"

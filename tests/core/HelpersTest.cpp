@@ -1,6 +1,6 @@
-#include "link/Clock.h"
 #include "core/Errors.h"
 #include "core/Helpers.h"
+#include "link/Clock.h"
 
 #include <gtest/gtest.h>
 

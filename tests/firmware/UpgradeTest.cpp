@@ -5,16 +5,16 @@
 #include "SimProcess.h"
 #include "TestHome.h"
 
-#include "firmware/HexImage.h"
-#include "firmware/Upgrade.h"
-#include "firmware/ui/UpdCode.h"
-#include "link/SerialPort.h"
-#include "link/VirtualClock.h"
-#include "options/ui/Options.h"
+#include "app/ui/MainMDI.h"
 #include "core/FindVarnex.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
-#include "app/ui/MainMDI.h"
+#include "firmware/HexImage.h"
+#include "firmware/ui/UpdCode.h"
+#include "firmware/Upgrade.h"
+#include "link/SerialPort.h"
+#include "link/VirtualClock.h"
+#include "options/ui/Options.h"
 
 #include <QCoreApplication>
 #include <QEvent>

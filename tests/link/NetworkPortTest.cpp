@@ -40,8 +40,9 @@ struct PortSetting
 
 QDateTime readThrough(SerialPort &port, QString &reply)
 {
-    QDateTime last;
-    return ReadAdapter(port, 1, false, reply, last, {});
+    const ReadResult r = ReadAdapter(port, 1, false, {});
+    reply = r.reply;
+    return r.readAt;
 }
 
 } // namespace

@@ -3,15 +3,15 @@
 #include "support/SmtpServer.h"
 #include "support/TestHome.h"
 
-#include "link/Clock.h"
-#include "link/VirtualClock.h"
-#include "monitor/SensorTable.h"
-#include "monitor/MailTransport.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Errors.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/VirtualClock.h"
+#include "monitor/MailTransport.h"
+#include "monitor/SensorTable.h"
 
 #include <QSqlQuery>
 

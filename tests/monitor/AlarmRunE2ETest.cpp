@@ -3,17 +3,17 @@
 // SMTP server, and once the sensor is back within its limits the return-to-normal mail
 // follows.
 #include "MonitorRun.h"
-#include "ScriptedPrompter.h"
 #include "RunUntil.h"
+#include "ScriptedPrompter.h"
 #include "SimProcess.h"
 #include "SmtpServer.h"
 #include "TestHome.h"
 
+#include "app/ui/MainMDI.h"
+#include "core/Program.h"
+#include "link/Clock.h"
 #include "monitor/ui/Collection.h"
 #include "monitor/ui/FlexGrid.h"
-#include "link/Clock.h"
-#include "core/Program.h"
-#include "app/ui/MainMDI.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
-#include "monitor/Decoder.h"
 #include "core/Errors.h"
+#include "monitor/Decoder.h"
 
 #include <gtest/gtest.h>
 

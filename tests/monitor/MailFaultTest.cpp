@@ -7,11 +7,11 @@
 #include "SmtpServer.h"
 #include "TestHome.h"
 
-#include "link/Clock.h"
-#include "monitor/ScanCycle.h"
 #include "core/Database.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "monitor/ScanCycle.h"
 
 #include <QCoreApplication>
 #include <QDate>

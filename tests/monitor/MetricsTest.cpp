@@ -1,10 +1,10 @@
 // The metrics exporter on a real database file, served over HTTP on 127.0.0.1 and checked by
 // Prometheus's own promtool.
-#include "link/Clock.h"
-#include "monitor/Metrics.h"
 #include "core/Database.h"
 #include "core/DiagnosticLog.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "monitor/Metrics.h"
 #include "NetworkServers.h"
 #include "TestHome.h"
 

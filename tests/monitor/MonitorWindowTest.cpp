@@ -4,14 +4,14 @@
 #include "SimProcess.h"
 #include "TestHome.h"
 
+#include "app/ui/MainMDI.h"
+#include "core/Database.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 #include "link/Clock.h"
 #include "link/VirtualClock.h"
 #include "monitor/ui/Collection.h"
 #include "monitor/ui/FlexGrid.h"
-#include "core/Database.h"
-#include "core/Program.h"
-#include "core/Settings.h"
-#include "app/ui/MainMDI.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

@@ -9,12 +9,12 @@
 #include "SimProcess.h"
 #include "TestHome.h"
 
-#include "link/Clock.h"
-#include "monitor/AlarmMail.h"
-#include "monitor/ui/Collection.h"
-#include "monitor/Notify.h"
 #include "core/DiagnosticLog.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "monitor/AlarmMail.h"
+#include "monitor/Notify.h"
+#include "monitor/ui/Collection.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

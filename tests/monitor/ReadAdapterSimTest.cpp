@@ -1,11 +1,11 @@
 // The reading exchange with the real port and clock against the simulator.
 #include "monitor/ReadAdapter.h"
 
-#include "link/Clock.h"
-#include "link/SerialPort.h"
 #include "core/DiagnosticLog.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestHome.h"
 
@@ -28,8 +28,11 @@ Exchange readFrom(SimProcess &sim, int portNumber)
     sim.attachAsPort(portNumber);
     auto port = MakeSerialPort();
     Exchange e;
-    e.result = ReadAdapter(*port, portNumber, false, e.rxBuffer, e.lastGoodRead,
-                           [&e](const QString &t) { e.statuses.append(t); });
+    const ReadResult r = ReadAdapter(*port, portNumber, false, [&e](const QString &t) { e.statuses.append(t); });
+    e.result = r.readAt;
+    e.rxBuffer = r.reply;
+    if (r.status == ReadStatus::Complete)
+        e.lastGoodRead = r.readAt;
     EXPECT_FALSE(port->isOpen());
     return e;
 }

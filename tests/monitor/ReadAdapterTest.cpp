@@ -1,12 +1,12 @@
 // The reading exchange in virtual time, against a scripted port.
 #include "monitor/ReadAdapter.h"
 
-#include "tests/support/ScriptedSerialPort.h"
-#include "tests/support/TestHome.h"
-#include "link/Clock.h"
-#include "link/VirtualClock.h"
 #include "core/DiagnosticLog.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/VirtualClock.h"
+#include "tests/support/ScriptedSerialPort.h"
+#include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -35,8 +35,13 @@ protected:
 
     QDateTime read(bool logComms = false)
     {
-        return ReadAdapter(port, 1, logComms, rxBuffer, lastGoodRead,
-                           [this](const QString &t) { statuses.append({t, m_clock.elapsedMs()}); });
+        const ReadResult r = ReadAdapter(port, 1, logComms, [this](const QString &t) {
+            statuses.append({t, m_clock.elapsedMs()});
+        });
+        rxBuffer = r.reply;
+        if (r.status == ReadStatus::Complete)
+            lastGoodRead = r.readAt;
+        return r.readAt;
     }
 
     // The time each "D" was written.
@@ -270,10 +275,9 @@ TEST_F(ReadAdapterAtMidnight, TimesOutAfterTheSameElapsedTimeAsAtNoon)
         ScopedClock use(vc);
         ScriptedSerialPort p;
         p.setReply(reply);
-        QString buffer;
-        QDateTime last;
         QString status;
-        ReadAdapter(p, 1, false, buffer, last, [&status](const QString &t) { status = t; });
+        const ReadResult r = ReadAdapter(p, 1, false, [&status](const QString &t) { status = t; });
+        EXPECT_EQ(r.status, ReadStatus::TimedOut);
         EXPECT_EQ(status, QStringLiteral("Scan timed out."));
         return vc.elapsedMs();
     };
@@ -325,21 +329,21 @@ TEST_F(ReadAdapterTest, ReplyThatNeverEnds_StopsAtTheTimeOrSizeLimitLikeATimeOut
             if (c.closing && m_clock.elapsedMs() >= started + 300 + c.endsAtMs)
                 program().closing = true;
         });
-        QString buffer;
-        QDateTime last = QDateTime(QDate(2026, 3, 1), QTime(8, 0));
         QStringList shown;
         qint64 shownAt = -1;
 
-        const QDateTime result = ReadAdapter(endlessPort, 1, false, buffer, last, [&](const QString &t) {
+        const ReadResult read = ReadAdapter(endlessPort, 1, false, [&](const QString &t) {
             shown << t;
             shownAt = m_clock.elapsedMs();
         });
+        const QDateTime result = read.readAt;
+        const QString &buffer = read.reply;
         program().closing = false;
         program().settings.LogErrors = false;
         m_clock.setOnSleep({});
 
         EXPECT_TRUE(IsZeroDate(result));
-        EXPECT_EQ(last, QDateTime(QDate(2026, 3, 1), QTime(8, 0)));
+        EXPECT_EQ(read.status, ReadStatus::TimedOut);
         // No retry: it ends as a time-out does, after the settling pause and the limit.
         EXPECT_EQ(endlessPort.written(), QStringList{QStringLiteral("D")});
         EXPECT_EQ(shown, QStringList{QStringLiteral("Scan timed out.")});
@@ -352,5 +356,38 @@ TEST_F(ReadAdapterTest, ReplyThatNeverEnds_StopsAtTheTimeOrSizeLimitLikeATimeOut
             EXPECT_FALSE(log.contains(QStringLiteral("Scan stopped"))) << log.toStdString();
         else
             EXPECT_TRUE(log.contains(c.logged)) << log.toStdString();
+    }
+}
+
+TEST_F(ReadAdapterTest, EveryEnding_HasItsStatus)
+{
+    const struct
+    {
+        const char *name;
+        Reply reply;           // the same for every attempt
+        QList<int> present;    // the ports that exist; empty: all
+        ReadStatus status;
+        bool complete;         // a time of reading comes with it
+    } cases[] = {
+        {"complete", {{100, kLine1}, {200, kEod}}, {}, ReadStatus::Complete, true},
+        {"no sensors", {{100, QStringLiteral("?01\r\n")}}, {}, ReadStatus::NoSensors, false},
+        {"error reply", {{100, kLine1 + QStringLiteral("?\r\n")}}, {}, ReadStatus::ErrorReply, false},
+        {"timed out", {{100, kLine1}}, {}, ReadStatus::TimedOut, false},
+        {"port failed", {}, {2}, ReadStatus::PortFailed, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSerialPort p;
+        p.setReply(c.reply);
+        if (!c.present.isEmpty())
+            p.setPresentPorts(c.present);
+
+        const ReadResult once = ReadAdapterOnce(p, 1, false, {});
+        const ReadResult read = ReadAdapter(p, 1, false, {});
+
+        EXPECT_EQ(once.status, c.status);
+        EXPECT_EQ(read.status, c.status);
+        EXPECT_EQ(!IsZeroDate(read.readAt), c.complete);
+        EXPECT_FALSE(p.isOpen());
     }
 }

@@ -1,13 +1,13 @@
 // The scan cycle in virtual time: a scripted adapter, the real database file, the real
 // diagnostic log. Each tick is driven by hand, 200 ms of virtual time apart.
-#include "link/Clock.h"
-#include "link/VirtualClock.h"
-#include "monitor/ScanCycle.h"
-#include "monitor/ui/Collection.h"
 #include "core/Database.h"
 #include "core/PortLoan.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/VirtualClock.h"
+#include "monitor/ScanCycle.h"
+#include "monitor/ui/Collection.h"
 
 #include "ScriptedPrompter.h"
 #include "ScriptedSerialPort.h"

@@ -1,11 +1,11 @@
 #include "monitor/SensorTable.h"
 
-#include "link/Clock.h"
-#include "link/VirtualClock.h"
-#include "monitor/Decoder.h"
 #include "core/Database.h"
 #include "core/Errors.h"
 #include "core/Program.h"
+#include "link/Clock.h"
+#include "link/VirtualClock.h"
+#include "monitor/Decoder.h"
 #include "support/TestHome.h"
 
 #include <QSqlQuery>

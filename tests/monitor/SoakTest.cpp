@@ -11,12 +11,12 @@
 #include "SmtpServer.h"
 #include "TestHome.h"
 
-#include "link/Clock.h"
-#include "link/VirtualClock.h"
-#include "monitor/ScanCycle.h"
 #include "core/Database.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/VirtualClock.h"
+#include "monitor/ScanCycle.h"
 
 #include <QFile>
 #include <QSqlQuery>

@@ -2,9 +2,9 @@
 #include "monitor/ui/FlexGrid.h"
 #include "monitor/ui/GridHost.h"
 
-#include "link/Clock.h"
 #include "core/Database.h"
 #include "core/Program.h"
+#include "link/Clock.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestHome.h"
 

@@ -1,16 +1,16 @@
 // The web page in a real browser: clarow runs offscreen on the adapter simulator and serves
 // its page; headless Chromium, driven by tests/monitor/web_browser.py, looks at it as an
 // operator's phone would, and its CSV download is compared with the desktop's own export.
+#include "core/Program.h"
 #include "link/Clock.h"
 #include "monitor/ui/Collection.h"
-#include "views/WebPage.h"
-#include "core/Program.h"
-#include "views/LogExport.h"
 #include "MonitorRun.h"
 #include "NetworkServers.h"
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
 #include "TestHome.h"
+#include "views/LogExport.h"
+#include "views/WebPage.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,14 +1,14 @@
 // The web page on a real database file, served over HTTP on 127.0.0.1: the grid, the data for
 // its script, a sensor's page with its chart, the CSV export against the desktop's own export,
 // and the password.
-#include "link/Clock.h"
-#include "monitor/Metrics.h"
-#include "views/WebPage.h"
 #include "core/Database.h"
 #include "core/Program.h"
-#include "views/LogExport.h"
+#include "link/Clock.h"
+#include "monitor/Metrics.h"
 #include "NetworkServers.h"
 #include "TestHome.h"
+#include "views/LogExport.h"
+#include "views/WebPage.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,17 +1,17 @@
 // The Main Options window, offscreen, over a fresh settings store and program folder.
+#include "core/Database.h"
+#include "core/Program.h"
+#include "core/Settings.h"
 #include "link/SerialPort.h"
 #include "link/VirtualClock.h"
 #include "options/OptionsForm.h"
 #include "options/ui/ColourBox.h"
 #include "options/ui/Options.h"
-#include "core/Database.h"
-#include "core/Program.h"
-#include "core/Settings.h"
 
 #include "Accessible.h"
+#include "PushReceivers.h"
 #include "ScriptedPrompter.h"
 #include "SimProcess.h"
-#include "PushReceivers.h"
 #include "SmtpServer.h"
 #include "TestHome.h"
 

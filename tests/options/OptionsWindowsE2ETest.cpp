@@ -1,11 +1,11 @@
 // The two option windows inside the real main window: opened from the menus, and the port
 // test sharing the serial port with a running monitoring window on the adapter simulator.
+#include "app/ui/MainMDI.h"
+#include "core/PortLoan.h"
+#include "core/Program.h"
 #include "link/Clock.h"
 #include "monitor/ui/Collection.h"
 #include "options/ui/Options.h"
-#include "core/PortLoan.h"
-#include "core/Program.h"
-#include "app/ui/MainMDI.h"
 #include "views/ui/SensorOptions.h"
 
 #include "ScriptedPrompter.h"

@@ -177,9 +177,9 @@ TEST(SensorTypeE2E, TypeChange_WrittenKeptSelectedAndDecodedByTheMonitor)
     EXPECT_FALSE(t.window.isVisible());
     TestHome home;
     auto port = MakeSerialPort();
-    QString rx;
-    QDateTime lastGood;
-    ASSERT_FALSE(IsZeroDate(ReadAdapter(*port, 1, false, rx, lastGood, {}))) << log.toStdString();
+    const ReadResult read = ReadAdapter(*port, 1, false, {});
+    ASSERT_FALSE(IsZeroDate(read.readAt)) << log.toStdString();
+    const QString &rx = read.reply;
     std::optional<SensorLine> light;
     DecodeReply(rx, QStringLiteral("C"), [&](const SensorLine &l) {
         if (l.id.startsWith(b2))

@@ -1,8 +1,8 @@
 #include "MonitorRun.h"
 
+#include "core/Program.h"
 #include "link/Clock.h"
 #include "monitor/ui/Collection.h"
-#include "core/Program.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

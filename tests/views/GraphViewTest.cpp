@@ -2,10 +2,10 @@
 #include "ScriptedPrompter.h"
 #include "TestHome.h"
 
-#include "link/Clock.h"
+#include "app/ui/MainMDI.h"
 #include "core/Program.h"
 #include "core/Settings.h"
-#include "app/ui/MainMDI.h"
+#include "link/Clock.h"
 #include "views/GraphPlan.h"
 #include "views/ui/FullGraph.h"
 #include "views/ui/LogFrm.h"

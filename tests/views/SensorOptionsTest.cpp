@@ -1,9 +1,9 @@
 // The Sensor Options window over the real database file; retries run in virtual time.
-#include "link/Clock.h"
-#include "link/VirtualClock.h"
 #include "core/Database.h"
 #include "core/Program.h"
 #include "core/Settings.h"
+#include "link/Clock.h"
+#include "link/VirtualClock.h"
 #include "views/SensorEdit.h"
 #include "views/ui/SensorOptions.h"
 

@@ -1,9 +1,9 @@
 #include "views/ui/LogFrm.h"
 
-#include "link/Clock.h"
 #include "core/Program.h"
 #include "core/Prompter.h"
 #include "core/ui/Fields.h"
+#include "link/Clock.h"
 #include "views/LogExport.h"
 #include "views/LogGrid.h"
 #include "views/ui/FullGraph.h"
