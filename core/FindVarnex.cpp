@@ -7,7 +7,6 @@
 #include "link/Clock.h"
 #include "link/SerialPort.h"
 
-
 namespace clarow {
 
 namespace {

@@ -7,7 +7,6 @@
 #include "link/Clock.h"
 #include "link/SerialPort.h"
 
-
 #include <algorithm>
 #include <exception>
 #include <utility>

@@ -301,7 +301,6 @@ void MainMDI::openUpdCode()
     placeInWorkspace(m_updCodeWindow);
 }
 
-
 void MainMDI::GraphContMi_Click()
 {
     program().lastViewChoice = 0;

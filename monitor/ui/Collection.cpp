@@ -66,7 +66,6 @@ void Collection::Form_Load()
     FlexGrid1 = new FlexGrid(this, this);
     FlexGrid1->move(TwipsToPixelsX(kGridLeft), TwipsToPixelsY(kGridTop));
 
-
     StatusBx = Named(new QLineEdit(this), "StatusBx");
     StatusBx->setReadOnly(true);
     StatusBx->setFocusPolicy(Qt::NoFocus);

@@ -160,8 +160,9 @@ TEST_P(DatabaseFaultE2E, ScanningGoesOnAndStoresAgainOnceTheFaultIsOver)
 
     EXPECT_EQ(IntegrityOf(home.databasePath()), QStringLiteral("ok"));
     const QSet<QString> after = HistoryRows(home.databasePath());
-    if (param.keepsEarlierRows)
+    if (param.keepsEarlierRows) {
         EXPECT_TRUE(after.contains(before)) << "rows committed before the fault are gone";
+    }
     // Stored again: both sensors have rows from after the fault, with the values sent.
     int fresh = 0;
     for (const QVariantList &r : ReadTogether(home.databasePath(), {kRowsSql}).value(0)) {
